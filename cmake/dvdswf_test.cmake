@@ -1,0 +1,23 @@
+# dvdswf_add_test(NAME name SOURCES ... LIBS ... [LABELS ...])
+# One GoogleTest executable per call, discovered into CTest. Tests run with the
+# fixture discs authored, in bin/ so that bin/LibAV/ is found beside them.
+function(dvdswf_add_test)
+  if(NOT DVDSWF_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_compile_definitions(${T_NAME} PRIVATE
+    DVDSWF_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    DVDSWF_BINARY_DIR="${CMAKE_BINARY_DIR}"
+    DVDSWF_FIXTURES_DIR="${CMAKE_BINARY_DIR}/fixtures"
+    DVDSWF_TEST_TMP="${CMAKE_BINARY_DIR}/test-tmp")
+  if(TARGET fixtures)
+    add_dependencies(${T_NAME} fixtures)
+  endif()
+  gtest_discover_tests(${T_NAME}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "SDL_AUDIODRIVER=dummy;QT_QPA_PLATFORM=offscreen"
+    DISCOVERY_TIMEOUT 60)
+endfunction()

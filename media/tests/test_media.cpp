@@ -1,0 +1,46 @@
+#include "media/tests/test_media.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+
+std::string TestFolder() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  fs::path dir = fs::path(DVDSWF_TEST_TMP) / (std::string(info->test_suite_name()) + "." + info->name());
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir.string();
+}
+
+static void Put(std::ofstream& out, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.put(char(value >> (8 * i)));
+}
+
+void WriteToneWav(const std::string& path, double seconds, int rate, double hz) {
+  const uint32_t samples = uint32_t(seconds * rate);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write("RIFF", 4);
+  Put(out, 36 + samples * 2, 4);
+  out.write("WAVEfmt ", 8);
+  Put(out, 16, 4);
+  Put(out, 1, 2);
+  Put(out, 1, 2);
+  Put(out, uint32_t(rate), 4);
+  Put(out, uint32_t(rate) * 2, 4);
+  Put(out, 2, 2);
+  Put(out, 16, 2);
+  out.write("data", 4);
+  Put(out, samples * 2, 4);
+  for (uint32_t i = 0; i < samples; ++i)
+    Put(out, uint32_t(int16_t(8000 * std::sin(2 * M_PI * hz * i / rate))) & 0xFFFF, 2);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
