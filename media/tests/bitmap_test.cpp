@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "media/tests/test_media.h"
+#include "tests/support/test_support.h"
 
 TEST(Bitmap, RowsArePaddedToFourBytes) {
   struct {

@@ -8,7 +8,7 @@
 #include "media/ffmpeg_ptr.h"
 #include "media/io_scheme.h"
 #include "media/loader.h"
-#include "media/tests/test_media.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -18,7 +18,7 @@ extern "C" {
 #include "media/io_scheme.h"
 #include "media/loader.h"
 #include "media/main_thread.h"
-#include "media/tests/test_media.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -1,4 +1,8 @@
-#include "media/tests/test_media.h"
+#include "tests/support/test_support.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
 
 #include <gtest/gtest.h>
 
@@ -43,4 +47,21 @@ void WriteToneWav(const std::string& path, double seconds, int rate, double hz) 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string FixturesDir() { return DVDSWF_FIXTURES_DIR; }
+
+std::string RunCommand(const std::string& command, int* status) {
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) {
+    if (status) *status = -1;
+    return output;
+  }
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
+  const int rc = pclose(pipe);
+  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return output;
 }
