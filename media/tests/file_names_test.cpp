@@ -103,3 +103,15 @@ TEST_F(FileNamesTest, GarbageThroughASchemeFailsCleanly) {
   if (ret == 0) CloseMediaInput(&raw);  // something may claim it; either way nothing leaks
   EXPECT_EQ(raw, nullptr);
 }
+
+TEST(FixtureDiscs, FolderVobsOpenAsPlainInputs) {
+  const auto manifest = ReadManifest("a");
+  ASSERT_FALSE(manifest.empty()) << "fixture disc A was not authored";
+  ASSERT_TRUE(GlobalLoader().LoadLibraries(ConverterLibraries));
+  AVFormatContext* raw = nullptr;
+  ASSERT_EQ(OpenMediaInput(&raw, FixturesDir() + "/disc_a/VIDEO_TS/VTS_01_1.VOB", nullptr, nullptr), 0);
+  MediaInputPtr input(raw);
+  EXPECT_STREQ(input->iformat->name, "mpeg");
+  EXPECT_EQ(ManifestRecords(manifest, "title").size(), 3u);
+  EXPECT_EQ(ManifestRecords(manifest, "audio", 1).size(), 2u);
+}

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
+#include <stdexcept>
 
 namespace fs = std::filesystem;
 
@@ -64,4 +66,42 @@ std::string RunCommand(const std::string& command, int* status) {
   const int rc = pclose(pipe);
   if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   return output;
+}
+
+const std::string& ManifestRecord::Get(const std::string& key) const {
+  auto it = fields.find(key);
+  if (it == fields.end()) throw std::out_of_range("manifest " + kind + " has no " + key);
+  return it->second;
+}
+
+double ManifestRecord::Number(const std::string& key) const { return std::stod(Get(key)); }
+
+int ManifestRecord::Int(const std::string& key) const { return std::stoi(Get(key), nullptr, 0); }
+
+std::vector<ManifestRecord> ReadManifest(const std::string& disc) {
+  std::vector<ManifestRecord> records;
+  std::ifstream in(FixturesDir() + "/disc_" + disc + ".manifest");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream words(line);
+    ManifestRecord record;
+    words >> record.kind;
+    std::string word;
+    while (words >> word) {
+      const size_t eq = word.find('=');
+      if (eq != std::string::npos) record.fields[word.substr(0, eq)] = word.substr(eq + 1);
+    }
+    records.push_back(std::move(record));
+  }
+  return records;
+}
+
+std::vector<ManifestRecord> ManifestRecords(const std::vector<ManifestRecord>& all,
+                                            const std::string& kind, int title) {
+  std::vector<ManifestRecord> out;
+  for (const auto& r : all)
+    if (r.kind == kind && (title == 0 || (r.fields.count("title") && r.Int("title") == title)))
+      out.push_back(r);
+  return out;
 }

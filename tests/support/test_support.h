@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
 
 // A fresh, empty folder under the build tree's test-tmp/ named after the calling test.
 std::string TestFolder();
@@ -13,3 +15,18 @@ void WriteToneWav(const std::string& path, double seconds, int rate = 8000, doub
 std::string ReadFile(const std::string& path);
 // Runs a shell command; returns its standard output. `status` receives the exit status.
 std::string RunCommand(const std::string& command, int* status = nullptr);
+
+// One line of a fixture disc's manifest (tests/fixtures/make_disc.sh): a record kind
+// ("disc", "title", "audio", "subtitle", "spu") and its key=value fields.
+struct ManifestRecord {
+  std::string kind;
+  std::map<std::string, std::string> fields;
+  const std::string& Get(const std::string& key) const;  // throws when absent
+  double Number(const std::string& key) const;
+  int Int(const std::string& key) const;
+};
+// The records of disc "a" or "b", in file order. Empty when the disc was not authored.
+std::vector<ManifestRecord> ReadManifest(const std::string& disc);
+// The records of one kind, optionally of one title.
+std::vector<ManifestRecord> ManifestRecords(const std::vector<ManifestRecord>& all,
+                                            const std::string& kind, int title = 0);
