@@ -1,0 +1,196 @@
+#include "app/core/format_catalogue.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr TBuiltInFormat kBuiltInFormats[] = {
+    {0, "Flash Video Format (*.flv)"},
+    {1, "Flash SWF Format (*.swf)"},
+    {100, "MPEG-1 Video (*.mpg)"},
+    {101, "MPEG-2 Video (*.mpg)"},
+    {102, "MPEG-4 Video (*.mp4)"},
+    {103, "H.264/MPEG-4 AVC Video (*.mp4)"},
+    {104, "AVI Video (*.avi)"},
+    {105, "WMV Video (*.wmv)"},
+    {106, "Divx Video (*.avi)"},
+    {107, "Xvid Video (*.avi)"},
+    {108, "DV - NTSC -Digital Video Format (*.dv)"},
+    {109, "DV - PAL -Digital Video Format (*.dv)"},
+    {200, "MP3 MPEG Layer-3 Audio (*.mp3)"},
+    {201, "AAC Advenced Audio Codec (*.aac)"},
+    {202, "M4A MPEG-4 Audio (*.m4a)"},
+    {203, "WMA - Windows Meida Audio (*.wma)"},
+    {204, "WAV - Waveform Audio (*.wav)"},
+    {205, "OGG Vorbis Audio Codec (*.ogg)"},
+    {206, "AC-3 Audio Codec (*.ac3)"},
+};
+
+constexpr const char* kGroupHeaders[kFormatGroupCount] = {"Flash Video", "General Video formates",
+                                                          "General Audio formates"};
+
+std::string_view TrimBlanks(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+}  // namespace
+
+std::span<const TBuiltInFormat> BuiltInFormats() {
+  return kBuiltInFormats;
+}
+
+const char* FormatGroupHeader(int group) {
+  return group >= 0 && group < kFormatGroupCount ? kGroupHeaders[group] : "";
+}
+
+std::string FormatSectionName(int code) {
+  return "formatInfo" + std::to_string(code);
+}
+
+std::string FormatDisplayName(int code) {
+  for (const auto& format : kBuiltInFormats)
+    if (format.Code == code) return format.Name;
+  return "";
+}
+
+void FillFormatTable(TFormatTable& table) {
+  for (auto& group : table)
+    for (auto& name : group) name.clear();
+  for (const auto& format : kBuiltInFormats)
+    table[size_t(FormatGroupOf(format.Code))][size_t(FormatItemOf(format.Code))] = format.Name;
+}
+
+std::vector<std::string> ParseFormatList(std::string_view value) {
+  std::vector<std::string> rows;
+  if (value.empty() || value == "null") return rows;
+  std::string piece;
+  for (const char c : value) {
+    if (c == ',') {
+      rows.push_back(std::move(piece));
+      piece.clear();
+    } else {
+      piece += c;
+    }
+  }
+  rows.push_back(std::move(piece));
+  return rows;
+}
+
+std::string TFormatCatalogue::Format(int code) const {
+  return FIni.ReadString(FormatSectionName(code), kCatFormat, "null");
+}
+
+std::string TFormatCatalogue::FileExt(int code) const {
+  return FIni.ReadString(FormatSectionName(code), kCatFileExt, "mp4");
+}
+
+std::vector<std::string> TFormatCatalogue::List(int code, std::string_view listKey) const {
+  return ParseFormatList(FIni.ReadString(FormatSectionName(code), listKey, "null"));
+}
+
+int TFormatCatalogue::DefaultRow(int code, std::string_view listKey) const {
+  return FIni.ReadInteger(FormatSectionName(code), "i" + std::string(listKey), 0);
+}
+
+bool InstallFormatCatalogue(const std::string& path) {
+  std::error_code ec;
+  if (fs::exists(path, ec)) return true;
+  // The same safe replacement as every settings write: write a temporary file, then rename.
+  const fs::path target(path);
+  if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+  const fs::path temp = target.string() + ".install";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    const std::string_view text = BuiltInCatalogueText();
+    out.write(text.data(), std::streamsize(text.size()));
+    out.flush();
+    if (!out) {
+      fs::remove(temp, ec);
+      return false;
+    }
+  }
+  fs::rename(temp, target, ec);
+  if (ec) fs::remove(temp, ec);
+  return fs::exists(path, ec);
+}
+
+std::vector<TPickerRow> TFormatPicker::FormatRows(int group) const {
+  std::vector<TPickerRow> rows;
+  for (int item = 0; item < kFormatTableSize; ++item) {
+    const std::string& name = FTable[size_t(group)][size_t(item)];
+    if (name.empty()) continue;
+    TPickerRow row;
+    row.Text = name;
+    row.Info.IsFormat = true;
+    row.Info.Code = MakeFormatCode(group, item);
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+void TFormatPicker::BuildFormatList(const TSettingsStore& settings) {
+  FillFormatTable(FTable);
+  FRows.clear();
+  for (int group = 0; group < kFormatGroupCount; ++group) {
+    TPickerRow header;
+    header.Text = kGroupHeaders[group];
+    header.Info.IsGroup = true;
+    header.Info.Code = group;
+    header.Info.Collapsed = settings.GroupCollapsed(group);
+    const bool collapsed = header.Info.Collapsed;
+    FRows.push_back(std::move(header));
+    if (!collapsed)
+      for (auto& row : FormatRows(group)) FRows.push_back(std::move(row));
+  }
+  FShownName = settings.FormatName();
+  FSelected = FindRow(FShownName);
+}
+
+void TFormatPicker::SaveGroupStates(TSettingsStore& settings) const {
+  for (const auto& row : FRows)
+    if (row.Info.IsGroup) settings.SetGroupCollapsed(row.Info.Code, row.Info.Collapsed);
+}
+
+bool TFormatPicker::ToggleGroup(int row) {
+  if (row < 0 || row >= int(FRows.size()) || !FRows[size_t(row)].Info.IsGroup) return false;
+  TItemInfo& header = FRows[size_t(row)].Info;
+  const auto next = FRows.begin() + row + 1;
+  if (header.Collapsed) {
+    std::vector<TPickerRow> formats = FormatRows(header.Code);
+    header.Collapsed = false;
+    const int added = int(formats.size());
+    FRows.insert(next, std::make_move_iterator(formats.begin()),
+                 std::make_move_iterator(formats.end()));
+    if (FSelected > row) FSelected += added;
+  } else {
+    auto end = next;
+    while (end != FRows.end() && end->Info.IsFormat) ++end;
+    const int removed = int(end - next);
+    header.Collapsed = true;
+    FRows.erase(next, end);
+    if (FSelected > row + removed)
+      FSelected -= removed;
+    else if (FSelected > row)
+      FSelected = -1;
+  }
+  return true;
+}
+
+int TFormatPicker::FindRow(std::string_view name) const {
+  const std::string_view wanted = TrimBlanks(name);
+  for (size_t i = 0; i < FRows.size(); ++i)
+    if (FRows[i].Text == wanted) return int(i);
+  return -1;
+}
+
+std::optional<int> TFormatPicker::ChooseRow(int row) {
+  if (row < 0 || row >= int(FRows.size()) || !FRows[size_t(row)].Info.IsFormat) return std::nullopt;
+  FSelected = row;
+  FShownName = FRows[size_t(row)].Text;
+  return FRows[size_t(row)].Info.Code;
+}
