@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/rational.h>
 }
 
+#include <unistd.h>
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -44,12 +45,6 @@ struct TestMedia {
   std::string Error;    // what went wrong making them
 };
 
-void Make(const std::string& command, std::string& error) {
-  int status = 0;
-  const std::string output = RunCommand(command + " 2>&1", &status);
-  if (status != 0 && error.empty()) error = command + "\n" + output;
-}
-
 void WriteY4m(const std::string& path, const char* aspect) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << "YUV4MPEG2 W32 H16 F25:1 Ip " << aspect << " C420jpeg\n";
@@ -57,51 +52,86 @@ void WriteY4m(const std::string& path, const char* aspect) {
   for (int i = 0; i < 5; ++i) out << "FRAME\n" << picture;
 }
 
+// How each file is made: an ffmpeg command writing to the name, or (empty command) one of
+// the writers below.
+struct Recipe {
+  std::string TestMedia::*Field;
+  const char* Name;
+  std::string Command;
+};
+
+std::vector<Recipe> Recipes() {
+  const std::string ff = "ffmpeg -nostdin -v error -y ";
+  const std::string video = "-f lavfi -i testsrc=size=160x120:rate=25:duration=1 ";
+  const std::string audio = "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 ";
+  return {
+      {&TestMedia::Mp4, "tagged.mp4",
+       ff + video + audio +
+           "-c:v mpeg4 -c:a aac -metadata title='Probe Title' -metadata artist='Probe Artist' "
+           "-metadata album=Album -metadata genre=Genre -metadata comment=Comment "
+           "-metadata copyright=Copyright -metadata date=2009 -metadata track=3/12 "
+           "-metadata creation_time=2020-01-02T03:04:05Z -metadata:s:a:0 language=fre"},
+      {&TestMedia::Vob, "pal.vob",
+       ff + "-f lavfi -i testsrc=size=720x576:rate=25:duration=1 " +
+           "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 "
+           "-c:v mpeg2video -aspect 4:3 -c:a mp2 -f vob"},
+      {&TestMedia::Ntsc, "ntsc.mp4",
+       ff + "-f lavfi -i testsrc=size=160x120:rate=30000/1001:duration=1 -c:v mpeg4"},
+      {&TestMedia::Ts, "program.ts",
+       ff + "-f lavfi -i testsrc=size=160x120:rate=25:duration=0.5 -c:v mpeg2video "
+            "-metadata service_provider=Prov -metadata service_name=Chan -f mpegts"},
+      {&TestMedia::RawKeys, "rawkeys.mp4",
+       ff + "-f lavfi -i testsrc=size=160x120:rate=25:duration=0.2 -c:v mpeg4 "
+            "-movflags use_metadata_tags -metadata TIT2=Raw -metadata TPE1=Someone "
+            "-metadata Custom=Kept"},
+      {&TestMedia::Wav, "tone.wav", ""},
+      {&TestMedia::Sar0, "sar0.y4m", ""},
+      {&TestMedia::Sar1, "sar1.y4m", ""},
+  };
+}
+
+// Makes the files into `dir`; returns what went wrong, or empty.
+std::string MakeAll(const fs::path& dir) {
+  for (const Recipe& r : Recipes()) {
+    const std::string path = (dir / r.Name).string();
+    if (!r.Command.empty()) {
+      int status = 0;
+      const std::string output = RunCommand(r.Command + " '" + path + "' 2>&1", &status);
+      if (status != 0) return r.Command + "\n" + output;
+    } else if (r.Field == &TestMedia::Wav) {
+      WriteToneWav(path, 1.0);
+    } else {
+      WriteY4m(path, r.Field == &TestMedia::Sar0 ? "A0:0" : "A1:1");
+    }
+  }
+  return {};
+}
+
+// Test programs run one process per test under ctest, several at once: the files are made
+// once into a folder named after the recipes, built aside and renamed into place, so no
+// process ever sees another's half-made or removed files.
 const TestMedia& Media() {
   static const TestMedia media = [] {
     TestMedia m;
-    const fs::path dir = fs::path(DVDSWF_TEST_TMP) / "probe_media";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    const std::string ff = "ffmpeg -nostdin -v error -y ";
-    const std::string video = "-f lavfi -i testsrc=size=160x120:rate=25:duration=1 ";
-    const std::string audio = "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 ";
-    m.Mp4 = (dir / "tagged.mp4").string();
-    Make(ff + video + audio +
-             "-c:v mpeg4 -c:a aac -metadata title='Probe Title' -metadata artist='Probe Artist' "
-             "-metadata album=Album -metadata genre=Genre -metadata comment=Comment "
-             "-metadata copyright=Copyright -metadata date=2009 -metadata track=3/12 "
-             "-metadata creation_time=2020-01-02T03:04:05Z -metadata:s:a:0 language=fre " +
-             m.Mp4,
-         m.Error);
-    m.Vob = (dir / "pal.vob").string();
-    Make(ff + "-f lavfi -i testsrc=size=720x576:rate=25:duration=1 " +
-             "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 "
-             "-c:v mpeg2video -aspect 4:3 -c:a mp2 -f vob " +
-             m.Vob,
-         m.Error);
-    m.Ntsc = (dir / "ntsc.mp4").string();
-    Make(ff + "-f lavfi -i testsrc=size=160x120:rate=30000/1001:duration=1 -c:v mpeg4 " + m.Ntsc,
-         m.Error);
-    m.Ts = (dir / "program.ts").string();
-    Make(ff +
-             "-f lavfi -i testsrc=size=160x120:rate=25:duration=0.5 -c:v mpeg2video "
-             "-metadata service_provider=Prov -metadata service_name=Chan -f mpegts " +
-             m.Ts,
-         m.Error);
-    m.RawKeys = (dir / "rawkeys.mp4").string();
-    Make(ff +
-             "-f lavfi -i testsrc=size=160x120:rate=25:duration=0.2 -c:v mpeg4 "
-             "-movflags use_metadata_tags -metadata TIT2=Raw -metadata TPE1=Someone "
-             "-metadata Custom=Kept " +
-             m.RawKeys,
-         m.Error);
-    m.Wav = (dir / "tone.wav").string();
-    WriteToneWav(m.Wav, 1.0);
-    m.Sar0 = (dir / "sar0.y4m").string();
-    WriteY4m(m.Sar0, "A0:0");
-    m.Sar1 = (dir / "sar1.y4m").string();
-    WriteY4m(m.Sar1, "A1:1");
+    std::string key = "y4m-32x16-5-frames;wav-1s-8000";
+    for (const Recipe& r : Recipes()) key += std::string(";") + r.Name + "=" + r.Command;
+    char hex[32];
+    snprintf(hex, sizeof hex, "%016zx", std::hash<std::string>{}(key));
+    const fs::path dir = fs::path(DVDSWF_TEST_TMP) / (std::string("probe_media_") + hex);
+    if (!fs::exists(dir / "ready")) {
+      const fs::path aside = dir.string() + "." + std::to_string(getpid());
+      fs::remove_all(aside);
+      fs::create_directories(aside);
+      m.Error = MakeAll(aside);
+      std::error_code ec;
+      if (m.Error.empty()) {
+        std::ofstream(aside / "ready") << key;
+        fs::rename(aside, dir, ec);  // fails when another process got there first
+      }
+      fs::remove_all(aside, ec);
+      if (!m.Error.empty()) return m;
+    }
+    for (const Recipe& r : Recipes()) m.*r.Field = (dir / r.Name).string();
     return m;
   }();
   return media;
