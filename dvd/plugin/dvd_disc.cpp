@@ -136,6 +136,36 @@ void CopyText(char* target, size_t size, const std::string& text) {
   target[n] = '\0';
 }
 
+// Reads one table of an IFO. libdvdread 6.1 frees a table it failed to read without
+// always clearing the handle's pointer to it, and ifoClose would then free it again; a
+// failed table is therefore forgotten here (at worst a few bytes stay allocated).
+template <typename T>
+bool ReadTable(ifo_handle_t* ifo, int (*read)(ifo_handle_t*), T*& table) {
+  if (read(ifo) && table) return true;
+  table = nullptr;
+  return false;
+}
+
+// libdvdread allocates a table by the length its header claims before reading it, so a
+// damaged header can ask for gigabytes. A table must end inside its IFO file (or, when the
+// IFO cannot be read, inside the backup).
+bool TableFits(dvd_reader_t* reader, int titleSet, uint32_t sector) {
+  for (const dvd_read_domain_t domain : {DVD_READ_INFO_FILE, DVD_READ_INFO_BACKUP_FILE}) {
+    TFilePtr file(DVDOpenFile(reader, titleSet, domain));
+    if (!file) continue;
+    const int64_t fileBytes = int64_t(DVDFileSize(file.get())) * kSectorSize;
+    uint8_t header[8];
+    if (fileBytes <= 0 || int64_t(sector) * kSectorSize + 8 > fileBytes ||
+        DVDFileSeek(file.get(), int32_t(sector * kSectorSize)) < 0 ||
+        DVDReadBytes(file.get(), header, sizeof header) != ssize_t(sizeof header))
+      return false;
+    const uint32_t lastByte = uint32_t(header[4]) << 24 | uint32_t(header[5]) << 16 |
+                              uint32_t(header[6]) << 8 | header[7];
+    return int64_t(sector) * kSectorSize + int64_t(lastByte) < fileBytes;
+  }
+  return false;
+}
+
 bool CssLibraryPresent() {
   void* module = dlopen("libdvdcss.so.2", RTLD_LAZY | RTLD_LOCAL);
   if (!module) return false;
@@ -162,7 +192,9 @@ std::unique_ptr<TDvdDisc> TDvdDisc::Open(const std::string& path, std::string& e
     return nullptr;
   }
   disc->FVmg.reset(ifoOpenVMGI(disc->FReader.get()));
-  if (!disc->FVmg || !ifoRead_TT_SRPT(disc->FVmg.get()) || !disc->FVmg->tt_srpt ||
+  if (!disc->FVmg || !disc->FVmg->vmgi_mat ||
+      !TableFits(disc->FReader.get(), 0, disc->FVmg->vmgi_mat->tt_srpt) ||
+      !ReadTable(disc->FVmg.get(), ifoRead_TT_SRPT, disc->FVmg->tt_srpt) ||
       !disc->FVmg->tt_srpt->title) {
     error = "\"" + path +
             "\" is not a readable DVD-Video disc: its title table (VIDEO_TS.IFO) is missing "
@@ -197,8 +229,10 @@ TDvdDisc::TTitleSet* TDvdDisc::TitleSet(int number) {
   if (!FTitleSetTried[number]) {
     FTitleSetTried[number] = true;
     TIfoPtr ifo(ifoOpenVTSI(FReader.get(), number));
-    if (ifo && ifo->vtsi_mat && ifoRead_VTS_PTT_SRPT(ifo.get()) && ifoRead_PGCIT(ifo.get()) &&
-        ifo->vts_ptt_srpt && ifo->vts_pgcit) {
+    if (ifo && ifo->vtsi_mat && TableFits(FReader.get(), number, ifo->vtsi_mat->vts_ptt_srpt) &&
+        TableFits(FReader.get(), number, ifo->vtsi_mat->vts_pgcit) &&
+        ReadTable(ifo.get(), ifoRead_VTS_PTT_SRPT, ifo->vts_ptt_srpt) &&
+        ReadTable(ifo.get(), ifoRead_PGCIT, ifo->vts_pgcit)) {
       auto set = std::make_unique<TTitleSet>();
       set->Ifo = std::move(ifo);
       dvd_stat_t st{};
