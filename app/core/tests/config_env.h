@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/core/format_catalogue.h"
 #include "tests/support/test_support.h"
 
 class ConfigEnvTest : public ::testing::Test {
@@ -34,4 +35,9 @@ inline void WriteText(const std::string& path, const std::string& text) {
   ASSERT_NE(f, nullptr) << path;
   std::fwrite(text.data(), 1, text.size(), f);
   std::fclose(f);
+}
+
+// Parameterised tests over the built-in formats name the format.
+inline void PrintTo(const TBuiltInFormat& format, std::ostream* os) {
+  *os << format.Name;
 }
