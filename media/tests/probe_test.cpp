@@ -42,6 +42,7 @@ struct TestMedia {
   std::string Sar0;     // raw YUV4MPEG with an unknown (0:1) sample aspect ratio
   std::string Sar1;     // the same with 1:1
   std::string RawKeys;  // MP4 keeping ID3-style metadata keys as they were written
+  std::string Bmp;      // one picture, for the image-sequence demuxer (which has no I/O context)
   std::string Error;    // what went wrong making them
 };
 
@@ -84,6 +85,8 @@ std::vector<Recipe> Recipes() {
        ff + "-f lavfi -i testsrc=size=160x120:rate=25:duration=0.2 -c:v mpeg4 "
             "-movflags use_metadata_tags -metadata TIT2=Raw -metadata TPE1=Someone "
             "-metadata Custom=Kept"},
+      {&TestMedia::Bmp, "picture.bmp",
+       ff + "-f lavfi -i testsrc=size=32x16:rate=1 -frames:v 1 -update 1"},
       {&TestMedia::Wav, "tone.wav", ""},
       {&TestMedia::Sar0, "sar0.y4m", ""},
       {&TestMedia::Sar1, "sar1.y4m", ""},
@@ -767,6 +770,14 @@ TEST_F(ProbeTest, ReopeningReplacesTheFile) {
   EXPECT_EQ(probe.VideoStreamCount(), 0);
   EXPECT_EQ(probe.FileSize(), int64_t(fs::file_size(Media().Wav)));
   EXPECT_EQ(Lines(probe.DescribeFile())[0], "File Name: " + Media().Wav);
+}
+
+TEST_F(ProbeTest, SizeComesFromTheFileWhenTheInputHasNoIOContext) {
+  TMediaProbe probe;
+  ASSERT_TRUE(probe.OpenMedia(Media().Bmp, "image2")) << probe.LastError();
+  ASSERT_EQ(probe.FormatContext()->pb, nullptr);
+  EXPECT_EQ(probe.FileSize(), int64_t(fs::file_size(Media().Bmp)));
+  EXPECT_EQ(probe.VideoStreamCount(), 1);
 }
 
 TEST_F(ProbeTest, ColonInARelativeNameOpensAsAFile) {
