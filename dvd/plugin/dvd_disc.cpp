@@ -161,7 +161,8 @@ bool TableFits(dvd_reader_t* reader, int titleSet, uint32_t sector) {
       return false;
     const uint32_t lastByte = uint32_t(header[4]) << 24 | uint32_t(header[5]) << 16 |
                               uint32_t(header[6]) << 8 | header[7];
-    return int64_t(sector) * kSectorSize + int64_t(lastByte) < fileBytes;
+    // The length counts the 8-byte header; a shorter one makes libdvdread's size wrap.
+    return lastByte >= 8 && int64_t(sector) * kSectorSize + int64_t(lastByte) < fileBytes;
   }
   return false;
 }

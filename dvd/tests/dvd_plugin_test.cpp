@@ -134,7 +134,47 @@ void Scramble(const std::string& vob) {
   }
 }
 
+uint32_t GetBE32(const std::string& path, std::streamoff at) {
+  std::ifstream in(path, std::ios::binary);
+  unsigned char b[4] = {};
+  in.seekg(at);
+  in.read(reinterpret_cast<char*>(b), 4);
+  return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+}
+
+void PutBE32(const std::string& path, std::streamoff at, uint32_t value) {
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  const char b[4] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+  file.seekp(at);
+  file.write(b, 4);
+}
+
+// Damages the title table's header the way the fuzz target found hurting libdvdread, in
+// both the IFO and its backup. `field` 0: the table's sector in the manager's header;
+// 1: the table's length.
+std::string DamageTitleTable(const std::string& folder, int field, uint32_t value) {
+  CopyDisc("disc_a", folder + "/disc");
+  for (const char* name : {"VIDEO_TS.IFO", "VIDEO_TS.BUP"}) {
+    const std::string path = folder + "/disc/VIDEO_TS/" + name;
+    constexpr std::streamoff kTitleTableSector = 0xC4;
+    if (field == 0)
+      PutBE32(path, kTitleTableSector, value);
+    else
+      PutBE32(path, std::streamoff(GetBE32(path, kTitleTableSector)) * 2048 + 4, value);
+  }
+  return folder + "/disc";
+}
+
 const TBadDiscCase kBadDiscs[] = {
+    {"TitleTableBeyondTheFile",
+     [](const std::string& f) { return DamageTitleTable(f, 0, 0x00FFFFFF); },
+     "title table (VIDEO_TS.IFO) is missing or damaged"},
+    {"TitleTableLengthShorterThanItsHeader",
+     [](const std::string& f) { return DamageTitleTable(f, 1, 1); },
+     "title table (VIDEO_TS.IFO) is missing or damaged"},
+    {"TitleTableLengthOfGigabytes",
+     [](const std::string& f) { return DamageTitleTable(f, 1, 0xFFFFFFF0); },
+     "title table (VIDEO_TS.IFO) is missing or damaged"},
     {"MissingPath", [](const std::string& f) { return f + "/nothing-here"; }, "does not exist"},
     {"FolderWithoutVideoTs",
      [](const std::string& f) {
