@@ -112,8 +112,11 @@ TEST_F(LoaderTest, MissingEntryFailsTheWholeSet) {
   EXPECT_FALSE(loader.LoadLibraries(ConverterLibraries));
   EXPECT_TRUE(StartsWith(loader.LastError(), "Load function avformat_version@" + kTinyPath + " error: "))
       << loader.LastError();
-  for (int i = 0; i < kLibraryCount; ++i)
-    if (ConverterLibraries & (1u << i)) EXPECT_FALSE(loader.LibraryLoaded(i)) << i;
+  for (int i = 0; i < kLibraryCount; ++i) {
+    if (ConverterLibraries & (1u << i)) {
+      EXPECT_FALSE(loader.LibraryLoaded(i)) << i;
+    }
+  }
 }
 
 TEST_F(LoaderTest, BareNameFromLibraryPathFolder) {
