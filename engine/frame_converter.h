@@ -1,0 +1,47 @@
+// FrameConverter turns a decoded picture into a 24-bit bitmap (media/bitmap.h) and back, with
+// scalers cached between pictures. The transcoder keeps one for its custom hook and one for
+// its preview; a player may keep its own. Not shared between threads: one owner converts.
+#pragma once
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+#include <cstdint>
+#include <memory>
+
+#include "media/bitmap.h"
+
+struct SwsContext;
+
+class FrameConverter {
+ public:
+  FrameConverter() = default;
+  ~FrameConverter();
+  FrameConverter(const FrameConverter&) = delete;
+  FrameConverter& operator=(const FrameConverter&) = delete;
+
+  // Converts the picture into Bitmap(), which takes the picture's size. A BGR24 picture with
+  // even dimensions and bitmap-compatible rows is copied row by row without a scaler. False
+  // when no scaler can be made for the format.
+  bool ToRGB(const uint8_t* const data[4], const int linesize[4], AVPixelFormat format, int height,
+             int width);
+
+  // Converts Bitmap() back into the picture (which the caller owns and may write), the
+  // reverse of ToRGB. False when no scaler can be made.
+  bool FromRGB(uint8_t* const data[4], const int linesize[4], AVPixelFormat format, int height,
+               int width);
+
+  // Created at the first ToRGB; lock Canvas() when another thread draws on it.
+  TBitmap* Bitmap() { return FBitmap.get(); }
+
+  // Frees the bitmap and both scalers.
+  void Reset();
+
+ private:
+  static bool Direct(AVPixelFormat format, int width, int height, const int linesize[4]);
+
+  std::unique_ptr<TBitmap> FBitmap;
+  SwsContext* FToRGB = nullptr;
+  SwsContext* FFromRGB = nullptr;
+};

@@ -1,0 +1,97 @@
+// The built-in presets: all forty apply to a libx264 stream, and the encoder takes every
+// option they give.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/presets.h"
+#include "engine/tests/engine_test_support.h"
+#include "engine/transcoder.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+// A tiny clip made once per process; x264's slowest presets stay quick on it.
+const std::string& TinyClip() {
+  static const std::string path = [] {
+    const std::string folder = std::string(DVDSWF_TEST_TMP) + "/presets";
+    std::filesystem::create_directories(folder);
+    const std::string file = folder + "/tiny.mpg";
+    MakeMedia("-f lavfi -i testsrc=d=0.4:s=64x48:r=25 -c:v mpeg2video '" + file + "'");
+    return file;
+  }();
+  return path;
+}
+
+class BuiltinPresetTest : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override { LoadEngineLibraries(); }
+};
+
+TEST_P(BuiltinPresetTest, AppliesAndTheEncoderTakesEveryOption) {
+  const TOptionsPreset& preset = kBuiltinPresets[GetParam()];
+  TCustomTranscoder transcoder;
+  ASSERT_TRUE(transcoder.OpenInputFile(TinyClip())) << transcoder.LastError();
+  transcoder.ParseOption("vcodec", "libx264");
+  ASSERT_NO_THROW(transcoder.ParseOption("vpre", preset.Name));
+  const std::string output = TestFolder() + "/out.mp4";
+  ASSERT_EQ(transcoder.OpenOutputFile(output, false), 1) << transcoder.LastError();
+  TLogCapture log(llWarning);
+  ASSERT_TRUE(transcoder.Start());
+  transcoder.Run();
+  EXPECT_FALSE(transcoder.Failed()) << transcoder.ErrorMessage();
+  EXPECT_FALSE(log.Contains("not used by encoder")) << ::testing::PrintToString(log.Lines());
+  EXPECT_GT(std::filesystem::file_size(output), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, BuiltinPresetTest, ::testing::Range(0, kBuiltinPresetCount),
+                         [](const auto& info) {
+                           std::string name = kBuiltinPresets[info.param].Name;
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
+
+TEST(PresetLookup, ByCodecPrefixAnyCaseAndFromFiles) {
+  LoadEngineLibraries();
+  ASSERT_NE(FindBuiltinPreset("LIBX264-Fast"), nullptr);
+  EXPECT_EQ(FindBuiltinPreset("fast"), nullptr);
+  TCustomTranscoder transcoder;
+  const std::string folder = TestFolder();
+  {
+    std::ofstream file(folder + "/mine.ffpreset");
+    file << "  g=48\r\n\r\nvcodec=mpeg4\n  bf = 2  \n";
+  }
+  transcoder.ParseOption("fpre", folder + "/mine.ffpreset");
+  EXPECT_EQ(transcoder.OptionCodecContext(AVMEDIA_TYPE_VIDEO)->gop_size, 48);
+  EXPECT_EQ(transcoder.OptionCodecContext(AVMEDIA_TYPE_VIDEO)->max_b_frames, 2);
+  EXPECT_EQ(transcoder.Settings().VideoCodecName, "mpeg4");
+  {
+    std::ofstream file(folder + "/bad.ffpreset");
+    file << "g=48\nbf\n";
+  }
+  const std::string bad = folder + "/bad.ffpreset";
+  try {
+    transcoder.ParseOption("fpre", bad);
+    ADD_FAILURE();
+  } catch (const FFmpegException& e) {
+    EXPECT_EQ(std::string(e.what()), bad + ": Invalid syntax: \"bf\"");
+  }
+  {
+    std::ofstream file(folder + "/unknown.ffpreset");
+    file << "no_such_option=1\n";
+  }
+  const std::string unknown = folder + "/unknown.ffpreset";
+  try {
+    transcoder.ParseOption("vpre", unknown);
+    ADD_FAILURE();
+  } catch (const FFmpegException& e) {
+    EXPECT_EQ(std::string(e.what()),
+              unknown +
+                  ": Invalid option or argument: \"no_such_option=1\", parsed as "
+                  "\"no_such_option\" = \"1\"");
+  }
+}
+
+}  // namespace

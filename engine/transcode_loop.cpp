@@ -1,0 +1,629 @@
+// The transcoding loop: choosing the input, reading, timestamp correction, the packet
+// processor (decode, hand frames to the audio, video and subtitle paths, stream copy),
+// WriteFrame, join mode and the end of the run.
+#include <cstdint>
+
+extern "C" {
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
+#include <libavutil/time.h>
+}
+
+#include <cmath>
+#include <cstring>
+
+#include "engine/run_state.h"
+#include "engine/transcoder.h"
+#include "media/logger.h"
+
+namespace {
+
+int MaxFramesIndex(AVMediaType type) {
+  return type == AVMEDIA_TYPE_VIDEO ? 0 : type == AVMEDIA_TYPE_AUDIO ? 1 : 2;
+}
+
+template <typename T>
+void ScaleSamples(uint8_t* data, int count, int volume) {
+  T* samples = reinterpret_cast<T*>(data);
+  for (int i = 0; i < count; ++i) {
+    if constexpr (std::is_same_v<T, int16_t>) {
+      int value = (samples[i] * volume + 128) >> 8;
+      samples[i] = int16_t(std::clamp(value, -32768, 32767));
+    } else if constexpr (std::is_same_v<T, int32_t>) {
+      int64_t value = (int64_t(samples[i]) * volume + 128) >> 8;
+      samples[i] = int32_t(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+    } else {
+      samples[i] = T(samples[i] * volume / 256.0);
+    }
+  }
+}
+
+// The volume change of every decoded sample (256 = unchanged).
+void ApplyVolume(AVFrame* frame, int volume) {
+  if (av_frame_make_writable(frame) < 0) return;
+  const auto format = AVSampleFormat(frame->format);
+  const bool planar = av_sample_fmt_is_planar(format);
+  const int planes = planar ? frame->ch_layout.nb_channels : 1;
+  const int count = planar ? frame->nb_samples : frame->nb_samples * frame->ch_layout.nb_channels;
+  for (int p = 0; p < planes; ++p) {
+    uint8_t* data = frame->extended_data[p];
+    switch (av_get_packed_sample_fmt(format)) {
+      case AV_SAMPLE_FMT_S16:
+        ScaleSamples<int16_t>(data, count, volume);
+        break;
+      case AV_SAMPLE_FMT_S32:
+        ScaleSamples<int32_t>(data, count, volume);
+        break;
+      case AV_SAMPLE_FMT_FLT:
+        ScaleSamples<float>(data, count, volume);
+        break;
+      case AV_SAMPLE_FMT_DBL:
+        ScaleSamples<double>(data, count, volume);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+std::string ErrorText(const std::string& name, int code) {
+  std::string text = FormatErrorMessage(name, code);
+  if (text.size() >= 8 && text.compare(text.size() - 8, 8, "occurred") == 0) {
+    // The shared table knows the common codes only; say what the others mean.
+    char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, reason, sizeof reason);
+    text += std::string(" (") + reason + ")";
+  }
+  return text;
+}
+
+void TCustomTranscoder::Transcode() {
+  PrepareRun();
+  TranscodeLoop();
+  EndRun();
+}
+
+bool TCustomTranscoder::ReachedMaxFrames(const TOutputStreamRun& ost) const {
+  return ost.FramesWritten >= FSettings.MaxFrames[MaxFramesIndex(ost.Setup->Type)];
+}
+
+void TCustomTranscoder::TranscodeLoop() {
+  auto& s = FSettings;
+  TRunState& run = *FRun;
+  run.StartTime = run.LastReportTime = av_gettime();
+  run.CurrentInput = FJoin ? 0 : -1;
+
+  while (!FStopRequested) {
+    WaitWhilePaused();
+    if (FStopRequested) break;
+
+    // 1. Choose the input.
+    int fileIndex = -1;
+    if (FJoin) {
+      fileIndex = run.CurrentInput;
+      for (const auto& ost : run.OutputStreams)
+        if (ost.FileIndex == fileIndex && ReachedMaxFrames(ost)) fileIndex = -1;
+    } else {
+      double best = 1e300;
+      for (const auto& ost : run.OutputStreams) {
+        const TInputStreamRun& ist = run.InputStreams[size_t(ost.SourceIndex)];
+        const TInputFileRun& file = run.Files[size_t(ist.FileIndex)];
+        if (ist.PastRecordingTime || file.NoPacket) continue;
+        if (ReachedMaxFrames(ost)) {
+          fileIndex = -1;
+          break;
+        }
+        if (file.Eof) continue;
+        const double position = s.InputSync ? double(ist.Pts) / AV_TIME_BASE : ost.OutputTime;
+        if (position < best) {
+          best = position;
+          fileIndex = ist.FileIndex;
+        }
+      }
+      run.CurrentInput = fileIndex;
+    }
+    if (fileIndex < 0) {
+      if (FJoin || run.NoPacketCount == 0) break;
+      for (auto& file : run.Files) file.NoPacket = false;
+      run.NoPacketCount = 0;
+      av_usleep(10000);
+      continue;
+    }
+
+    // 2. File-size limit.
+    if (s.LimitFileSize) {
+      AVIOContext* pb = OutputContext(0)->pb;
+      if (pb && avio_tell(pb) >= s.LimitFileSize) break;
+    }
+
+    // 3. Read.
+    TInputFileRun& file = run.Files[size_t(fileIndex)];
+    AVFormatContext* ic = InputContext(fileIndex);
+    AVPacket* pkt = run.Packet.get();
+    const int read = av_read_frame(ic, pkt);
+    if (read == AVERROR(EAGAIN)) {
+      file.NoPacket = true;
+      ++run.NoPacketCount;
+      continue;
+    }
+    if (read < 0) {
+      file.Eof = true;
+      if (FJoin) {
+        if (JoinEndOfInput(fileIndex)) break;
+        continue;
+      }
+      if (s.Shortest) break;
+      continue;
+    }
+    for (auto& f : run.Files) f.NoPacket = false;
+    run.NoPacketCount = 0;
+
+    // 4. Packet dump.
+    if (s.DoPktDump)
+      av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, pkt, s.DoHexDump, ic->streams[pkt->stream_index]);
+
+    // 5. Streams that appeared later, or that no output uses.
+    if (pkt->stream_index >= file.StreamCount) {
+      av_packet_unref(pkt);
+      continue;
+    }
+    TInputStreamRun& ist = run.InputStreams[size_t(file.FirstStream + pkt->stream_index)];
+    if (ist.Discard) {
+      av_packet_unref(pkt);
+      continue;
+    }
+    const AVRational tb = ist.Stream->time_base;
+    TInputFile& input = *FInputs[size_t(fileIndex)];
+
+    // 6. Timestamp offset and scale.
+    const int64_t offset = av_rescale_q(input.TimestampOffset, AV_TIME_BASE_Q, tb);
+    if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += offset;
+    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += offset;
+    if (ist.StreamIndex < kMaxStreams && fileIndex < kMaxFiles) {
+      const double scale = s.TimeScales[size_t(fileIndex)][size_t(ist.StreamIndex)];
+      if (scale != 0) {
+        if (pkt->dts != AV_NOPTS_VALUE) pkt->dts = std::llround(double(pkt->dts) * scale);
+        if (pkt->pts != AV_NOPTS_VALUE) pkt->pts = std::llround(double(pkt->pts) * scale);
+      }
+    }
+
+    // 7. Timestamp discontinuity.
+    if (pkt->dts != AV_NOPTS_VALUE && ist.NextPts != AV_NOPTS_VALUE &&
+        (ic->iformat->flags & AVFMT_TS_DISCONT) && !s.CopyTs) {
+      const int64_t dtsUs = av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
+      const int64_t delta = dtsUs - ist.NextPts;
+      if (std::llabs(delta) > int64_t(s.DtsDeltaThreshold * AV_TIME_BASE) || dtsUs + 1 < ist.Pts) {
+        input.TimestampOffset -= delta;
+        const int64_t shift = av_rescale_q(delta, AV_TIME_BASE_Q, tb);
+        pkt->dts -= shift;
+        if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= shift;
+        if (s.Verbose >= 3)
+          GlobalLogger().LogFmt(this, llVerbose, "timestamp discontinuity %lld, new offset= %lld",
+                                (long long)delta, (long long)input.TimestampOffset);
+      }
+    }
+
+    // 8. Recording time.
+    if (s.RecordingTime != INT64_MAX && pkt->pts != AV_NOPTS_VALUE &&
+        av_compare_ts(pkt->pts, tb, s.RecordingTime + s.StartTime, AV_TIME_BASE_Q) >= 0) {
+      ist.PastRecordingTime = true;
+      av_packet_unref(pkt);
+      continue;
+    }
+
+    // 9. Decode and hand on.
+    if (ProcessPacket(ist, pkt) < 0) {
+      const std::string text =
+          FormatText("Error while decoding stream #%d.%d (%s)", ist.FileIndex, ist.StreamIndex,
+                     MediaTypeText(ist.Stream->codecpar->codec_type));
+      av_packet_unref(pkt);
+      if (s.ExitOnError) throw FFmpegException(text);
+      if (s.Verbose >= 0) GlobalLogger().Log(this, llVerbose, text);
+      continue;
+    }
+    av_packet_unref(pkt);
+
+    // 10. Progress.
+    const int64_t now = av_gettime();
+    if (now - run.LastReportTime > ProgressIntervalUs) {
+      run.LastReportTime = now;
+      Report(false, run.CurrentInput);
+    }
+  }
+}
+
+bool TCustomTranscoder::JoinEndOfInput(int k) {
+  TRunState& run = *FRun;
+  // 1. Flush the input's decoders (and through them the encoders they feed).
+  for (auto& ist : run.InputStreams) {
+    if (ist.FileIndex != k || !ist.DecodingNeeded || ist.Closed) continue;
+    ProcessPacket(ist, nullptr);
+    if (ist.Decoder) avcodec_flush_buffers(ist.Decoder.get());
+    ist.Closed = true;
+  }
+  const bool last = k + 1 >= InputCount();
+  // 2, 3. The drained encoders cannot take more pictures: open them afresh.
+  if (!last) JoinSwitch();
+  // 4. Frame numbering and output times continue in the next entry.
+  const int perEntry = run.StreamsPerEntry;
+  double endTime = 0;
+  for (int i = 0; i < perEntry; ++i) {
+    TOutputStreamRun& ost = run.OutputStreams[size_t(k * perEntry + i)];
+    endTime = std::max(endTime, ost.OutputTime);
+    ost.Reportable = false;
+    if (!last) {
+      TOutputStreamRun& next = run.OutputStreams[size_t((k + 1) * perEntry + i)];
+      next.NextFrameIndex = ost.NextFrameIndex;
+      next.FramesWritten = ost.FramesWritten;
+      next.OutputTime = ost.OutputTime;
+    }
+  }
+  if (last) return true;
+  FInputs[size_t(k + 1)]->TimestampOffset += std::llround(endTime * AV_TIME_BASE);
+  run.CurrentInput = k + 1;
+  return false;
+}
+
+void TCustomTranscoder::EndRun() {
+  TRunState& run = *FRun;
+  // 1. Flush decoders and, through them, encoders.
+  for (auto& ist : run.InputStreams)
+    if (ist.DecodingNeeded && !ist.Closed) ProcessPacket(ist, nullptr);
+  // 2. Trailers (in join mode once).
+  for (int o = 0; o < OutputCount(); ++o) {
+    if (FJoin && o > 0) break;
+    const int written = av_write_trailer(OutputContext(o));
+    if (written < 0) throw FFmpegException(ErrorText("av_write_trailer()", written));
+  }
+  // 3. Last report.
+  Report(true, -1);
+  // 4. Close the codecs.
+  for (auto& ost : run.OutputStreams)
+    if (ost.OwnedEncoder) CloseCodec(ost.OwnedEncoder.get(), true);
+  for (auto& ist : run.InputStreams)
+    if (ist.Decoder) CloseCodec(ist.Decoder.get(), false);
+  // 5.
+  FFinished = !FStopRequested;
+  // 6.
+  FRun.reset();
+}
+
+int64_t TCustomTranscoder::FrameDuration(const TInputStreamRun& ist, const AVFrame* frame) const {
+  const AVCodecParameters* par = ist.Stream->codecpar;
+  if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+    const int rate = frame ? frame->sample_rate : par->sample_rate;
+    const int samples = frame ? frame->nb_samples : par->frame_size;
+    return rate > 0 ? int64_t(AV_TIME_BASE) * samples / rate : 0;
+  }
+  if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+    AVRational rate = ist.Decoder && ist.Decoder->framerate.num ? ist.Decoder->framerate
+                                                                : ist.Stream->avg_frame_rate;
+    if (!rate.num) rate = ist.Stream->r_frame_rate;
+    if (!rate.num) return 0;
+    const int ticks = 2 + (frame ? frame->repeat_pict : 0);
+    return int64_t(AV_TIME_BASE) * rate.den * ticks / (2 * int64_t(rate.num));
+  }
+  return 0;
+}
+
+int TCustomTranscoder::ProcessPacket(TInputStreamRun& ist, const AVPacket* pkt) {
+  auto& s = FSettings;
+  TRunState& run = *FRun;
+  const AVRational tb = ist.Stream->time_base;
+  if (ist.NextPts == AV_NOPTS_VALUE) ist.NextPts = ist.Pts;
+  if (pkt && pkt->dts != AV_NOPTS_VALUE)
+    ist.NextPts = ist.Pts = av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
+  const AVMediaType type = ist.Stream->codecpar->codec_type;
+  const int istIndex = int(&ist - run.InputStreams.data());
+
+  if (!ist.DecodingNeeded) {
+    if (!pkt) return 0;
+    ist.Pts = ist.NextPts;
+    int64_t duration = FrameDuration(ist, nullptr);
+    if (!duration && pkt->duration > 0) duration = av_rescale_q(pkt->duration, tb, AV_TIME_BASE_Q);
+    ist.NextPts += duration;
+    if (s.StartTime == 0 || ist.Pts >= s.StartTime) CopyPacket(istIndex, pkt);
+    return 0;
+  }
+
+  if (type == AVMEDIA_TYPE_SUBTITLE) {
+    if (pkt) {
+      AVSubtitle subtitle{};
+      int got = 0;
+      if (avcodec_decode_subtitle2(ist.Decoder.get(), &subtitle, &got, const_cast<AVPacket*>(pkt)) <
+          0)
+        return -1;
+      if (got) {
+        if (s.StartTime == 0 || ist.Pts >= s.StartTime) {
+          for (auto& ost : run.OutputStreams)
+            if (ost.SourceIndex == istIndex && ost.EncodingNeeded)
+              DoSubtitleOut(ost, ist, &subtitle, pkt->pts);
+        }
+        avsubtitle_free(&subtitle);
+      }
+      if (s.StartTime == 0 || ist.Pts >= s.StartTime) CopyPacket(istIndex, pkt);
+    }
+    return 0;
+  }
+  if (type != AVMEDIA_TYPE_AUDIO && type != AVMEDIA_TYPE_VIDEO) return -1;
+
+  AVCodecContext* decoder = ist.Decoder.get();
+  const int sent = avcodec_send_packet(decoder, pkt);
+  if (sent < 0 && sent != AVERROR_EOF && sent != AVERROR(EAGAIN)) return -1;
+  int frames = 0;
+  for (;;) {
+    AVFrame* frame = run.Decoded.get();
+    const int got = avcodec_receive_frame(decoder, frame);
+    if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) break;
+    if (got < 0) return -1;
+    ++frames;
+    if (type == AVMEDIA_TYPE_AUDIO && frames == 2 && pkt &&
+        ((!ist.MultipleFramesWarned && s.Verbose > 0) || s.Verbose > 1)) {
+      GlobalLogger().LogFmt(this, llError, "Multiple frames in a packet from stream %d",
+                            pkt->stream_index);
+      ist.MultipleFramesWarned = true;
+    }
+    // Each frame's own time where the decoder knows it (a packet may give several frames,
+    // or a frame of an earlier packet); otherwise the time expected after the last one.
+    if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
+      ist.Pts = av_rescale_q(frame->best_effort_timestamp, tb, AV_TIME_BASE_Q);
+    else
+      ist.Pts = ist.NextPts;
+    ist.NextPts = ist.Pts + FrameDuration(ist, frame);
+    HandleDecodedFrame(ist, istIndex, frame);
+    av_frame_unref(frame);
+    if (FStopRequested && pkt) break;
+  }
+  if (pkt && (s.StartTime == 0 || ist.Pts >= s.StartTime)) CopyPacket(istIndex, pkt);
+  if (!pkt) FlushEncoders(istIndex);
+  return 0;
+}
+
+void TCustomTranscoder::HandleDecodedFrame(TInputStreamRun& ist, int istIndex, AVFrame* frame) {
+  auto& s = FSettings;
+  TRunState& run = *FRun;
+  const AVMediaType type = ist.Stream->codecpar->codec_type;
+  AVFrame* picture = frame;
+  if (type == AVMEDIA_TYPE_VIDEO) {
+    ist.Quality = frame->quality;
+    picture = PreProcess(ist, frame);
+    if (ist.Graph) {
+      picture->pts = ist.Pts;
+      picture->sample_aspect_ratio = ist.Decoder->sample_aspect_ratio;
+      if (av_buffersrc_add_frame_flags(ist.BufferSource, picture, AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
+        return;
+    }
+  } else if (type == AVMEDIA_TYPE_AUDIO && s.AudioVolume != 256) {
+    ApplyVolume(frame, s.AudioVolume);
+  }
+
+  if (s.RateEmu) {
+    const int64_t ahead = ist.Pts - (av_gettime() - ist.StartRealTime);
+    if (ahead > 1000) av_usleep(unsigned(ahead));
+  }
+
+  auto feed = [&](AVFrame* data) {
+    for (auto& ost : run.OutputStreams) {
+      if (ost.SourceIndex != istIndex || !ost.EncodingNeeded) continue;
+      if (type == AVMEDIA_TYPE_AUDIO) {
+        DoAudioOut(ost, ist, data);
+      } else if (type == AVMEDIA_TYPE_VIDEO) {
+        const int64_t written = DoVideoOut(ost, ist, data);
+        if (!s.VStatsFileName.empty() && written > 0) DoVideoStats(ost, written);
+      }
+    }
+  };
+
+  const bool started = s.StartTime == 0 || ist.Pts >= s.StartTime;
+  if (type == AVMEDIA_TYPE_VIDEO && ist.Graph) {
+    AVFrame* filtered = run.Filtered.get();
+    const AVRational sinkBase = av_buffersink_get_time_base(ist.BufferSink);
+    while (av_buffersink_get_frame(ist.BufferSink, filtered) >= 0) {
+      if (filtered->pts != AV_NOPTS_VALUE)
+        ist.Pts = av_rescale_q(filtered->pts, sinkBase, AV_TIME_BASE_Q);
+      if (s.StartTime == 0 || ist.Pts >= s.StartTime) {
+        for (auto& ost : run.OutputStreams)
+          if (ost.SourceIndex == istIndex && ost.EncodingNeeded &&
+              filtered->sample_aspect_ratio.num)
+            run.Encoder(ost)->sample_aspect_ratio = filtered->sample_aspect_ratio;
+        feed(filtered);
+      }
+      av_frame_unref(filtered);
+    }
+  } else if (started) {
+    feed(picture);
+  }
+}
+
+void TCustomTranscoder::CopyPacket(int istIndex, const AVPacket* pkt) {
+  auto& s = FSettings;
+  TRunState& run = *FRun;
+  const TInputStreamRun& ist = run.InputStreams[size_t(istIndex)];
+  for (auto& ost : run.OutputStreams) {
+    if (ost.SourceIndex != istIndex || ost.EncodingNeeded) continue;
+    if (ost.FramesWritten == 0 && !(pkt->flags & AV_PKT_FLAG_KEY) && !s.CopyInitialNonKeyFrames)
+      continue;
+    const AVMediaType type = ost.Setup->Type;
+    if (type == AVMEDIA_TYPE_VIDEO) {
+      FVideoSize += pkt->size;
+      ++ost.NextFrameIndex;
+    } else if (type == AVMEDIA_TYPE_AUDIO) {
+      FAudioSize += pkt->size;
+    }
+    AVPacket* out = run.OutPacket.get();
+    if (av_packet_ref(out, pkt) < 0) throw FFmpegException("av_mallocz fail");
+    const AVRational in = ist.Stream->time_base, outBase = ost.Stream->time_base;
+    const int64_t start = av_rescale_q(s.StartTime, AV_TIME_BASE_Q, outBase);
+    out->pts =
+        pkt->pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : av_rescale_q(pkt->pts, in, outBase) - start;
+    out->dts = (pkt->dts == AV_NOPTS_VALUE ? av_rescale_q(ist.Pts, AV_TIME_BASE_Q, outBase)
+                                           : av_rescale_q(pkt->dts, in, outBase)) -
+               start;
+    out->duration = av_rescale_q(pkt->duration, in, outBase);
+    WriteFrame(ost, out);
+    av_packet_unref(out);
+    ++ost.FramesWritten;
+    CountFrame(ost);
+  }
+}
+
+void TCustomTranscoder::WriteFrame(TOutputStreamRun& ost, AVPacket* pkt) {
+  auto& s = FSettings;
+  TRunState& run = *FRun;
+  AVFormatContext* oc = OutputContext(ost.FileIndex);
+  pkt->stream_index = ost.Stream->index;
+
+  std::vector<AVPacketPtr> packets;
+  const TOutputStreamRun& owner =
+      run.OutputStreams[size_t(ost.EncoderOwner >= 0 ? ost.EncoderOwner : 0)];
+  const auto& filters = (FJoin ? owner : ost).Filters;
+  if (!filters.empty()) {
+    std::vector<AVPacketPtr> current;
+    current.push_back(MakePacket());
+    av_packet_move_ref(current.back().get(), pkt);
+    bool failed = false;
+    for (size_t f = 0; f < filters.size() && !failed; ++f) {
+      std::vector<AVPacketPtr> next;
+      for (auto& packet : current) {
+        int ret = av_bsf_send_packet(filters[f].get(), packet.get());
+        while (ret >= 0) {
+          AVPacketPtr result = MakePacket();
+          ret = av_bsf_receive_packet(filters[f].get(), result.get());
+          if (ret >= 0) next.push_back(std::move(result));
+        }
+        if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF) {
+          AVCodecContext* enc = run.Encoder(ost);
+          const std::string text = ErrorText(
+              FormatText("%s failed for stream %d, codec %s", filters[f]->filter->name,
+                         ost.Stream->index, enc && enc->codec ? enc->codec->name : "copy"),
+              ret);
+          if (s.ExitOnError) throw FFmpegException(text);
+          GlobalLogger().Log(this, llError, text);
+          failed = true;
+          break;
+        }
+      }
+      if (!failed) current = std::move(next);
+    }
+    packets = std::move(current);
+  } else {
+    packets.push_back(MakePacket());
+    av_packet_move_ref(packets.back().get(), pkt);
+  }
+
+  for (auto& packet : packets) {
+    AVPacket* p = packet.get();
+    p->stream_index = ost.Stream->index;
+    const int64_t time = p->dts != AV_NOPTS_VALUE ? p->dts : p->pts;
+    if (time != AV_NOPTS_VALUE) {
+      const double end =
+          double(time + std::max<int64_t>(p->duration, 0)) * av_q2d(ost.Stream->time_base);
+      ost.OutputTime = std::max(ost.OutputTime, end);
+    }
+    ++ost.Packets;
+    if (!FRunReport.empty()) ++FRunReport[ReportIndex(ost)].Packets;
+    const int written = av_interleaved_write_frame(oc, p);
+    if (written < 0) throw FFmpegException(ErrorText("av_interleaved_write_frame()", written));
+  }
+}
+
+size_t TCustomTranscoder::ReportIndex(const TOutputStreamRun& ost) const {
+  if (FJoin) return size_t(ost.Index);
+  const size_t index = size_t(&ost - FRun->OutputStreams.data());
+  return std::min(index, FRunReport.size() - 1);
+}
+
+void TCustomTranscoder::CountFrame(const TOutputStreamRun& ost) {
+  if (!FRunReport.empty()) ++FRunReport[ReportIndex(ost)].Frames;
+}
+
+int64_t TCustomTranscoder::Encode(TOutputStreamRun& ost, AVFrame* frame) {
+  TRunState& run = *FRun;
+  AVCodecContext* enc = run.Encoder(ost);
+  const bool video = ost.Setup->Type == AVMEDIA_TYPE_VIDEO;
+  const char* failure = video ? "Video encoding failed" : "Audio encoding failed";
+  const int sent = avcodec_send_frame(enc, frame);
+  if (sent < 0 && sent != AVERROR_EOF) throw FFmpegException(failure);
+  int64_t bytes = 0;
+  AVPacket* pkt = run.OutPacket.get();
+  for (;;) {
+    const int got = avcodec_receive_packet(enc, pkt);
+    if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) break;
+    if (got < 0) throw FFmpegException(failure);
+    size_t sideSize = 0;
+    if (const uint8_t* side = av_packet_get_side_data(pkt, AV_PKT_DATA_QUALITY_STATS, &sideSize);
+        side && sideSize >= 6) {
+      ost.Quality = int(side[0] | side[1] << 8 | side[2] << 16 | uint32_t(side[3]) << 24);
+      ost.PictType = side[4];
+      const int errors = std::min<int>(side[5], 4);
+      for (int i = 0; i < errors && sideSize >= size_t(8 + 8 * (i + 1)); ++i) {
+        uint64_t value = 0;
+        std::memcpy(&value, side + 8 + 8 * i, 8);
+        ost.Error[i] = value;
+      }
+    }
+    if (!video) pkt->flags |= AV_PKT_FLAG_KEY;
+    av_packet_rescale_ts(pkt, enc->time_base, ost.Stream->time_base);
+    bytes += pkt->size;
+    (video ? FVideoSize : FAudioSize) += pkt->size;
+    if (video && ost.PassLog && enc->stats_out && *enc->stats_out)
+      std::fputs(enc->stats_out, ost.PassLog.get());
+    WriteFrame(ost, pkt);
+    av_packet_unref(pkt);
+  }
+  return bytes;
+}
+
+void TCustomTranscoder::FlushEncoders(int istIndex) {
+  TRunState& run = *FRun;
+  for (auto& ost : run.OutputStreams) {
+    if (ost.SourceIndex != istIndex || !ost.EncodingNeeded) continue;
+    AVCodecContext* enc = run.Encoder(ost);
+    if (!enc) continue;
+    if (ost.Setup->Type == AVMEDIA_TYPE_AUDIO) {
+      if (!ost.Fifo) continue;  // PCM-like encoders hold nothing back
+      FlushAudioFifo(ost);
+      Encode(ost, nullptr);
+    } else if (ost.Setup->Type == AVMEDIA_TYPE_VIDEO) {
+      Encode(ost, nullptr);
+    }
+  }
+}
+
+void TCustomTranscoder::DoSubtitleOut(TOutputStreamRun& ost, TInputStreamRun& ist,
+                                      AVSubtitle* subtitle, int64_t pts) {
+  auto& s = FSettings;
+  TRunState& run = *FRun;
+  if (pts == AV_NOPTS_VALUE) {
+    if (s.ExitOnError) throw FFmpegException("Subtitle packets must have a pts");
+    GlobalLogger().Log(this, llError, "Subtitle packets must have a pts");
+    return;
+  }
+  AVCodecContext* enc = run.Encoder(ost);
+  const int count = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE ? 2 : 1;
+  if (run.SubtitleBuffer.empty()) run.SubtitleBuffer.resize(1024 * 1024);
+  for (int i = 0; i < count; ++i) {
+    subtitle->pts = av_rescale_q(pts, ist.Stream->time_base, AV_TIME_BASE_Q) +
+                    int64_t(subtitle->start_display_time) * 1000;
+    subtitle->end_display_time -= subtitle->start_display_time;
+    subtitle->start_display_time = 0;
+    if (i == 1) subtitle->num_rects = 0;  // the second packet clears the display
+    const int size = avcodec_encode_subtitle(enc, run.SubtitleBuffer.data(),
+                                             int(run.SubtitleBuffer.size()), subtitle);
+    if (size < 0) throw FFmpegException("Subtitle encoding failed");
+    AVPacket* pkt = run.OutPacket.get();
+    if (av_new_packet(pkt, size) < 0) throw FFmpegException("av_mallocz fail");
+    std::memcpy(pkt->data, run.SubtitleBuffer.data(), size_t(size));
+    pkt->pts = av_rescale_q(subtitle->pts, AV_TIME_BASE_Q, ost.Stream->time_base);
+    if (enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE)
+      pkt->pts += av_rescale_q(i == 0 ? subtitle->start_display_time : subtitle->end_display_time,
+                               AVRational{1, 1000}, ost.Stream->time_base);
+    pkt->dts = pkt->pts;
+    WriteFrame(ost, pkt);
+    av_packet_unref(pkt);
+    ++ost.FramesWritten;
+    CountFrame(ost);
+  }
+}
