@@ -1,0 +1,88 @@
+#include "app/core/effects.h"
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "media/logger.h"
+
+namespace {
+
+bool WouldDraw(const TWmRec* mark) {
+  if (!mark) return false;
+  return (mark->Kind == 0 && !mark->Text.empty()) || (mark->Kind == 1 && !mark->ImageFile.empty());
+}
+
+}  // namespace
+
+bool NeedsColorAdjust(const TlvFilesRecord& record) {
+  return !(record.Brightness == kUntouchedBrightness && record.Contrast == kUntouchedContrast &&
+           record.Saturation == kUntouchedSaturation);
+}
+
+bool NeedsCustomHook(const TlvFilesRecord& record) {
+  if (NeedsColorAdjust(record) || record.Exposure != kUntouchedExposure) return true;
+  // Every watermark counts, not only the first: an empty first row must not hide the
+  // watermarks after it.
+  for (const auto& mark : record.WaterMarks)
+    if (WouldDraw(mark.get())) return true;
+  return false;
+}
+
+bool WatermarkShowsAt(const TWmRec& mark, int64_t pts) {
+  const int64_t t = pts / 1000000;  // truncates toward zero
+  return int64_t(mark.StartTime) <= t && t <= int64_t(mark.EndTime);
+}
+
+void ApplyTitleEffects(TBitmap& frame, int64_t pts, const TlvFilesRecord& record,
+                       TConversionHookCache& cache) {
+  std::lock_guard lock(cache.Lock());
+  if (frame.Empty()) return;
+
+  // Everything that can fail (reading pictures, rendering text) comes before the first
+  // pixel changes, so a failure leaves the frame as it came.
+  struct TVisible {
+    const TWmRec* Mark;
+    std::shared_ptr<const TBitmap> Picture;
+    std::shared_ptr<const TWatermarkCache::TTextLayer> Text;
+  };
+  std::vector<TVisible> visible;
+  for (const auto& item : record.WaterMarks) {
+    const TWmRec* mark = item.get();
+    if (!WouldDraw(mark) || !WatermarkShowsAt(*mark, pts)) continue;
+    TVisible entry{mark, nullptr, nullptr};
+    if (mark->Kind == 1)
+      entry.Picture = cache.Watermarks().Picture(mark->ImageFile);
+    else
+      entry.Text = cache.Watermarks().TextLayer(*mark, frame.Width(), frame.Height());
+    visible.push_back(std::move(entry));
+  }
+
+  cache.Adjust().Set(NeedsColorAdjust(record), record.Brightness, record.Contrast,
+                     record.Saturation, record.Exposure != kUntouchedExposure, record.Exposure);
+  cache.Adjust().Apply(frame);
+
+  // Array order: later watermarks lie over earlier ones.
+  for (const TVisible& v : visible) {
+    if (v.Text)
+      BlendTextLayer(frame, *v.Text, v.Mark->TextAlpha);
+    else
+      BlendBitmap(frame, *v.Picture, v.Mark->ImageLeft, v.Mark->ImageTop, v.Mark->ImageAlpha);
+  }
+}
+
+void ConversionHook(THookInfo& AHookInfo, const TlvFilesRecord& ARecord,
+                    TConversionHookCache& ACache) {
+  if (!AHookInfo.Bitmap) return;
+  try {
+    std::lock_guard canvas(AHookInfo.Bitmap->Canvas());
+    ApplyTitleEffects(*AHookInfo.Bitmap, AHookInfo.PTS, ARecord, ACache);
+  } catch (const std::exception& e) {
+    GlobalLogger().Log(&ACache, llError, std::string("Error occurs OnCustomHook: ") + e.what());
+    AHookInfo.Update = false;
+  } catch (...) {
+    GlobalLogger().Log(&ACache, llError, "Error occurs OnCustomHook: unknown exception");
+    AHookInfo.Update = false;
+  }
+}

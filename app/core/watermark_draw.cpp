@@ -1,0 +1,244 @@
+#include "app/core/watermark_draw.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+
+#include <QColor>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QString>
+
+#include "app/core/color_adjust.h"
+
+namespace {
+
+// How many rendered text boxes and decoded pictures stay cached. A title has a handful of
+// watermarks; the least recently used entry goes first.
+constexpr size_t kCachedTexts = 32;
+constexpr size_t kCachedPictures = 16;
+
+void RequireGuiApplication() {
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+    throw std::runtime_error(
+        "text watermarks need a QGuiApplication (EnsureGuiApplication on the main thread)");
+}
+
+QColor ToQColor(TColor c, int alpha = 255) {
+  return QColor(ColorRed(c), ColorGreen(c), ColorBlue(c), alpha);
+}
+
+// x / 255 rounded to nearest, exact for 0 <= x <= 65535.
+inline uint32_t Div255(uint32_t x) {
+  x += 128;
+  return (x + (x >> 8)) >> 8;
+}
+
+// The fields that decide what a text box looks like.
+bool SameTextShape(const TWmRec& a, const TWmRec& b) {
+  return a.Text == b.Text && a.Font == b.Font && a.TextLeft == b.TextLeft &&
+         a.TextTop == b.TextTop && a.TextWidth == b.TextWidth && a.TextHeight == b.TextHeight &&
+         a.BackColor == b.BackColor && a.HasBackColor == b.HasBackColor;
+}
+
+std::string SystemError(const std::string& path, int error) {
+  return path + ": " + std::strerror(error);
+}
+
+template <typename Entry>
+void EvictOldest(std::vector<Entry>& entries, size_t limit) {
+  while (entries.size() > limit) {
+    auto oldest =
+        std::min_element(entries.begin(), entries.end(),
+                         [](const Entry& a, const Entry& b) { return a.LastUse < b.LastUse; });
+    entries.erase(oldest);
+  }
+}
+
+}  // namespace
+
+bool EnsureGuiApplication() {
+  if (QCoreApplication::instance())
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+  // Windowless on purpose: the programs that need this never show a window, and a display
+  // named in the environment may be unreachable (a terminal over ssh).
+  static int argc = 3;
+  static char arg0[] = "dvdswf", arg1[] = "-platform", arg2[] = "offscreen";
+  static char* argv[] = {arg0, arg1, arg2, nullptr};
+  static std::unique_ptr<QGuiApplication> app = std::make_unique<QGuiApplication>(argc, argv);
+  return app != nullptr;
+}
+
+QFont WatermarkQFont(const TWmFont& font) {
+  QFont result(QString::fromStdString(font.Name));
+  // Points at 96 pixels per inch, as the editor measured TextWidth and TextHeight. A size
+  // that is not positive falls back to the editor's smallest.
+  const int points = font.Size > 0 ? std::min(font.Size, 1000) : 7;
+  result.setPixelSize(std::max(1, int(std::lround(points * 96.0 / 72.0))));
+  result.setBold(font.Style & fsBold);
+  result.setItalic(font.Style & fsItalic);
+  result.setUnderline(font.Style & fsUnderline);
+  result.setStrikeOut(font.Style & fsStrikeOut);
+  return result;
+}
+
+TWatermarkCache::TTextLayer RenderTextLayer(const TWmRec& mark, int frameWidth, int frameHeight) {
+  RequireGuiApplication();
+  TWatermarkCache::TTextLayer layer;
+  if (mark.TextWidth <= 0 || mark.TextHeight <= 0) return layer;
+  // Only the part of the box inside the frame is rendered: a box far larger than the frame
+  // (or far outside it) costs nothing.
+  const int64_t x0 = std::max<int64_t>(mark.TextLeft, 0);
+  const int64_t y0 = std::max<int64_t>(mark.TextTop, 0);
+  const int64_t x1 = std::min<int64_t>(int64_t(mark.TextLeft) + mark.TextWidth, frameWidth);
+  const int64_t y1 = std::min<int64_t>(int64_t(mark.TextTop) + mark.TextHeight, frameHeight);
+  if (x1 <= x0 || y1 <= y0) return layer;
+  layer.Left = int(x0);
+  layer.Top = int(y0);
+  layer.Width = int(x1 - x0);
+  layer.Height = int(y1 - y0);
+
+  QImage image(layer.Width, layer.Height, QImage::Format_ARGB32_Premultiplied);
+  image.fill(mark.HasBackColor ? ToQColor(mark.BackColor) : QColor(Qt::transparent));
+  {
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.setFont(WatermarkQFont(mark.Font));
+    painter.setPen(ToQColor(mark.Font.Color));
+    // The text's origin is the box's corner, wherever the frame cuts the box.
+    painter.translate(double(mark.TextLeft - x0), double(mark.TextTop - y0));
+    painter.drawText(QRectF(0, 0, mark.TextWidth, mark.TextHeight),
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextDontClip,
+                     QString::fromStdString(mark.Text));
+  }
+  layer.Pixels.resize(size_t(layer.Width) * 4 * size_t(layer.Height));
+  for (int y = 0; y < layer.Height; ++y) {
+    const auto* src = reinterpret_cast<const uint32_t*>(image.constScanLine(y));
+    uint8_t* dst = layer.Pixels.data() + size_t(y) * size_t(layer.Width) * 4;
+    for (int x = 0; x < layer.Width; ++x) {
+      const uint32_t argb = src[x];
+      dst[4 * x + 0] = uint8_t(argb);
+      dst[4 * x + 1] = uint8_t(argb >> 8);
+      dst[4 * x + 2] = uint8_t(argb >> 16);
+      dst[4 * x + 3] = uint8_t(argb >> 24);
+    }
+  }
+  return layer;
+}
+
+void BlendTextLayer(TBitmap& frame, const TWatermarkCache::TTextLayer& layer, int alpha) {
+  const uint32_t a = uint32_t(std::clamp(alpha, 0, 255));
+  if (a == 0 || layer.Width <= 0 || layer.Height <= 0) return;
+  // The layer was rendered for this frame size; a frame that shrank since is clipped.
+  const int width = std::min(layer.Width, frame.Width() - layer.Left);
+  const int height = std::min(layer.Height, frame.Height() - layer.Top);
+  if (width <= 0 || height <= 0) return;
+  const uint32_t da = 256 - a;
+  for (int y = 0; y < height; ++y) {
+    uint8_t* d = frame.ScanLine(layer.Top + y) + size_t(layer.Left) * 3;
+    const uint8_t* l = layer.Pixels.data() + size_t(y) * size_t(layer.Width) * 4;
+    for (int x = 0; x < width; ++x, d += 3, l += 4) {
+      const uint32_t keep = 255 - l[3];
+      for (int c = 0; c < 3; ++c) {
+        const uint32_t over = l[c] + Div255(d[c] * keep);
+        d[c] = uint8_t((d[c] * da + over * a) >> 8);
+      }
+    }
+  }
+}
+
+void DrawTextWatermark(TBitmap& frame, const TWmRec& mark) {
+  BlendTextLayer(frame, RenderTextLayer(mark, frame.Width(), frame.Height()), mark.TextAlpha);
+}
+
+void DrawPictureWatermark(TBitmap& frame, const TWmRec& mark) {
+  TBitmap picture;
+  if (!picture.LoadFromFile(mark.ImageFile)) {
+    struct stat st {};
+    if (::stat(mark.ImageFile.c_str(), &st) != 0)
+      throw std::runtime_error(SystemError(mark.ImageFile, errno));
+    throw std::runtime_error(mark.ImageFile + ": Bitmap image is not valid");
+  }
+  BlendBitmap(frame, picture, mark.ImageLeft, mark.ImageTop, mark.ImageAlpha);
+}
+
+std::shared_ptr<const TBitmap> TWatermarkCache::Picture(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    const int error = errno;
+    throw std::runtime_error(SystemError(path, error));
+  }
+  if (!S_ISREG(st.st_mode)) throw std::runtime_error(SystemError(path, EISDIR));
+  TFileStamp stamp;
+  stamp.Device = uint64_t(st.st_dev);
+  stamp.Inode = uint64_t(st.st_ino);
+  stamp.Size = int64_t(st.st_size);
+  stamp.ModifiedNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.ChangedNs = int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+
+  std::lock_guard lock(FLock);
+  ++FClock;
+  auto it = std::find_if(FPictures.begin(), FPictures.end(),
+                         [&](const TPictureEntry& e) { return e.Path == path; });
+  if (it == FPictures.end() || it->Stamp != stamp) {
+    // The stamp is taken before reading: a file changed while it is read has a newer stamp
+    // by the next frame and is read again then.
+    TPictureEntry entry;
+    entry.Path = path;
+    entry.Stamp = stamp;
+    auto picture = std::make_shared<TBitmap>();
+    if (picture->LoadFromFile(path))
+      entry.Bitmap = std::move(picture);
+    else
+      entry.Error = path + ": Bitmap image is not valid";
+    if (it == FPictures.end()) {
+      FPictures.push_back(std::move(entry));
+      it = FPictures.end() - 1;
+    } else {
+      *it = std::move(entry);
+    }
+  }
+  it->LastUse = FClock;
+  if (!it->Bitmap) throw std::runtime_error(it->Error);
+  std::shared_ptr<const TBitmap> result = it->Bitmap;
+  EvictOldest(FPictures, kCachedPictures);
+  return result;
+}
+
+std::shared_ptr<const TWatermarkCache::TTextLayer> TWatermarkCache::TextLayer(const TWmRec& mark,
+                                                                              int frameWidth,
+                                                                              int frameHeight) {
+  std::lock_guard lock(FLock);
+  ++FClock;
+  auto it = std::find_if(FTexts.begin(), FTexts.end(), [&](const TTextEntry& e) {
+    return e.FrameWidth == frameWidth && e.FrameHeight == frameHeight &&
+           SameTextShape(e.Mark, mark);
+  });
+  if (it == FTexts.end()) {
+    TTextEntry entry;
+    entry.Mark = mark;
+    entry.FrameWidth = frameWidth;
+    entry.FrameHeight = frameHeight;
+    entry.Layer =
+        std::make_shared<const TTextLayer>(RenderTextLayer(mark, frameWidth, frameHeight));
+    FTexts.push_back(std::move(entry));
+    it = FTexts.end() - 1;
+  }
+  it->LastUse = FClock;
+  std::shared_ptr<const TTextLayer> layer = it->Layer;
+  EvictOldest(FTexts, kCachedTexts);
+  return layer;
+}
+
+void TWatermarkCache::DrawText(TBitmap& frame, const TWmRec& mark) {
+  BlendTextLayer(frame, *TextLayer(mark, frame.Width(), frame.Height()), mark.TextAlpha);
+}
+
+void TWatermarkCache::DrawPicture(TBitmap& frame, const TWmRec& mark) {
+  BlendBitmap(frame, *Picture(mark.ImageFile), mark.ImageLeft, mark.ImageTop, mark.ImageAlpha);
+}
