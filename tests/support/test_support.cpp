@@ -1,6 +1,7 @@
 #include "tests/support/test_support.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -104,4 +105,27 @@ std::vector<ManifestRecord> ManifestRecords(const std::vector<ManifestRecord>& a
     if (r.kind == kind && (title == 0 || (r.fields.count("title") && r.Int("title") == title)))
       out.push_back(r);
   return out;
+}
+
+std::string SharedMediaFile(const std::string& name, const std::string& ffmpegArgs) {
+  const fs::path dir = fs::path(DVDSWF_TEST_TMP) / "shared-media";
+  const fs::path target = dir / name;
+  if (fs::exists(target)) return target.string();
+  fs::create_directories(dir);
+  const std::string aside =
+      (dir / (std::to_string(getpid()) + ".part." + name)).string();
+  std::string args = ffmpegArgs;
+  const size_t at = args.find("{out}");
+  if (at != std::string::npos) args.replace(at, 5, "'" + aside + "'");
+  int status = 0;
+  const std::string output =
+      RunCommand("ffmpeg -nostdin -hide_banner -loglevel error -y " + args + " 2>&1", &status);
+  if (status != 0) {
+    ADD_FAILURE() << "ffmpeg failed making " << name << ": " << output;
+    return target.string();
+  }
+  std::error_code ec;
+  fs::rename(aside, target, ec);
+  if (ec) ADD_FAILURE() << "cannot move " << aside << " into place: " << ec.message();
+  return target.string();
 }

@@ -13,6 +13,12 @@ std::string FixturesDir();
 // Writes a mono 16-bit PCM WAV file of `seconds` at `rate` Hz holding a tone.
 void WriteToneWav(const std::string& path, double seconds, int rate = 8000, double hz = 440);
 std::string ReadFile(const std::string& path);
+// A media file shared by every test of the build tree, made once with Debian's ffmpeg:
+// `ffmpegArgs` holds "{out}" where the output name goes (the file's extension picks the
+// container). Test processes run several at once, so the file is written aside and renamed
+// into place: a reader never sees a half-written file. Returns the path; fails the calling
+// test (ADD_FAILURE) and returns it anyway when ffmpeg fails.
+std::string SharedMediaFile(const std::string& name, const std::string& ffmpegArgs);
 // Runs a shell command; returns its standard output. `status` receives the exit status.
 std::string RunCommand(const std::string& command, int* status = nullptr);
 
