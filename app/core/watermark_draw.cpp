@@ -15,6 +15,7 @@
 #include <QString>
 
 #include "app/core/color_adjust.h"
+#include "media/main_thread.h"
 
 namespace {
 
@@ -65,6 +66,8 @@ void EvictOldest(std::vector<Entry>& entries, size_t limit) {
 bool EnsureGuiApplication() {
   if (QCoreApplication::instance())
     return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+  // Qt binds its application object to the thread that creates it.
+  if (!IsMainThread()) return false;
   // Windowless on purpose: the programs that need this never show a window, and a display
   // named in the environment may be unreachable (a terminal over ssh).
   static int argc = 3;

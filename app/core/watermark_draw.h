@@ -20,7 +20,8 @@
 // Main thread only. Creates a windowless QGuiApplication (platform "offscreen") when the
 // process has no Qt application object yet; an existing one is left alone. The object lives
 // until the process exits. Returns false when a QCoreApplication that is not a
-// QGuiApplication exists (text cannot be drawn then).
+// QGuiApplication exists, or when none exists and the caller is not the main thread (text
+// cannot be drawn then).
 bool EnsureGuiApplication();
 
 // The Qt font for a watermark font: its family, its point size at 96 pixels per inch (as

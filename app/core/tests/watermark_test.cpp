@@ -13,6 +13,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -381,6 +382,23 @@ TEST_F(Watermarks, FontStylesAndSizesChangeTheGlyphs) {
   EXPECT_GT(count(small), 0);
   EXPECT_LT(count(small), count(plain));
   EXPECT_GT(count(odd), 0);
+}
+
+TEST_F(Watermarks, HookDrawsTextOnAWorkerThread) {
+  // The engine calls the hook on its conversion thread; the first rendering happens there.
+  EXPECT_TRUE(EnsureGuiApplication());  // a second call keeps the existing application
+  TlvFilesRecord record;
+  record.Contrast = 30;
+  record.WaterMarks = {TextMark("Worker", 3, 4, 150, 40, 230)};
+  const TBitmap frame = Noise(160, 50, 21);
+  TConversionHookCache workerCache, mainCache;
+  std::pair<TBitmap, THookInfo> onWorker;
+  std::thread worker([&] { onWorker = RunHook(frame, 0, record, workerCache); });
+  worker.join();
+  auto [onMain, info] = RunHook(frame, 0, record, mainCache);
+  EXPECT_TRUE(onWorker.second.Update);
+  EXPECT_GT(Diff(onWorker.first, frame).count, 0);
+  EXPECT_TRUE(SamePixels(onWorker.first, onMain));
 }
 
 // ---- Picture watermarks ----
