@@ -170,7 +170,9 @@ int TCustomConverter::TaskCount() const {
   return FJobs.Count();
 }
 
-TTranscoder* TCustomConverter::Task(int JobIndex) const { return SharedJob(JobIndex).get(); }
+TTranscoder* TCustomConverter::Task(int JobIndex) const {
+  return SharedJob(JobIndex).get();
+}
 
 TMediaProbe* TCustomConverter::InputProbe(int JobIndex, int InputIndex) const {
   TTranscoder* job = Task(JobIndex);

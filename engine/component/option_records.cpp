@@ -29,7 +29,9 @@ bool IsOneOf(const std::string& name, std::initializer_list<const char*> names) 
   return false;
 }
 
-std::string Decimal(int64_t value) { return std::to_string(value); }
+std::string Decimal(int64_t value) {
+  return std::to_string(value);
+}
 
 std::string Real(float value) {
   char text[32];
@@ -54,8 +56,8 @@ TNameValueList DefaultsList(const TOutputOptions& o) {
   add("def_s", o.FrameSize);
   add("def_vf", o.VideoFilters);
   for (auto [name, value] : SplitOptionLines(o.OptionLines)) {
-    if (value.empty() ||
-        !IsOneOf(name, {"acodec", "vcodec", "scodec", "apre", "vpre", "spre", "s", "vfilters", "vf"}))
+    if (value.empty() || !IsOneOf(name, {"acodec", "vcodec", "scodec", "apre", "vpre", "spre", "s",
+                                         "vfilters", "vf"}))
       continue;
     if (name == "vfilters") name = "vf";
     const std::string key = "def_" + name;
@@ -88,8 +90,12 @@ std::string TimestampOption(double timestamp) {
 
 }  // namespace
 
-void InitInputOptions(TInputOptions& options) { options = TInputOptions(); }
-void InitOutputOptions(TOutputOptions& options) { options = TOutputOptions(); }
+void InitInputOptions(TInputOptions& options) {
+  options = TInputOptions();
+}
+void InitOutputOptions(TOutputOptions& options) {
+  options = TOutputOptions();
+}
 
 std::vector<std::pair<std::string, std::string>> SplitOptionLines(const std::string& source) {
   std::string text = Trimmed(source);
@@ -121,8 +127,8 @@ namespace {
 // left out; codec and size lines only on inputs, where no defaults list exists.
 void ApplyOptionLines(TTranscoder& job, const std::string& text, bool codecOptions) {
   for (const auto& [name, value] : SplitOptionLines(text)) {
-    if (IsOneOf(name, {"newvideo", "newaudio", "newsubtitle", "apre", "vpre", "spre", "vfilters",
-                       "vf"}))
+    if (IsOneOf(name,
+                {"newvideo", "newaudio", "newsubtitle", "apre", "vpre", "spre", "vfilters", "vf"}))
       continue;
     if (!codecOptions && IsOneOf(name, {"acodec", "vcodec", "scodec", "s"})) continue;
     job.ParseOption(name, value);

@@ -31,8 +31,8 @@ struct TInputOptions {
 struct TStreamInfo {
   // Calendar date-time (days since 1899-12-30, local time); 0: now; negative: no stamp.
   double Timestamp = -1.0;
-  int32_t Year = -1;   // written when greater than 0
-  int32_t Track = -1;  // written when greater than 0
+  int32_t Year = -1;                                            // written when greater than 0
+  int32_t Track = -1;                                           // written when greater than 0
   std::string Title, Author, Copyright, Comment, Album, Genre;  // written when not empty
 };
 
@@ -40,47 +40,47 @@ struct TStreamInfo {
 struct TOutputOptions {
   std::string FileName;  // empty: SetOutputFile's file name
   std::string Reserved;
-  std::string FileFormat;        // "f"
-  int32_t PacketSize = -1;       // "packetsize" when > 0
-  int32_t MuxRate = -1;          // "muxrate" when > 0
-  float MuxDelay = -1.0f;        // "muxdelay" (seconds) when > 0
-  float MuxPreload = -1.0f;      // "muxpreload" (seconds) when > 0
-  std::string AudioCodec;        // "acodec"; "copy" for stream copy
-  std::string AudioPreset;       // "apre"
-  bool DisableAudio = false;     // "an" when true
-  int32_t AudioVolume = -1;      // "vol" (256 = unchanged) when >= 0
-  int32_t AudioChannels = -1;    // "ac" when > 0
-  int32_t AudioSampleRate = -1;  // "ar" when > 0
-  int32_t AudioBitrate = -1;     // "ab" when > 0
+  std::string FileFormat;              // "f"
+  int32_t PacketSize = -1;             // "packetsize" when > 0
+  int32_t MuxRate = -1;                // "muxrate" when > 0
+  float MuxDelay = -1.0f;              // "muxdelay" (seconds) when > 0
+  float MuxPreload = -1.0f;            // "muxpreload" (seconds) when > 0
+  std::string AudioCodec;              // "acodec"; "copy" for stream copy
+  std::string AudioPreset;             // "apre"
+  bool DisableAudio = false;           // "an" when true
+  int32_t AudioVolume = -1;            // "vol" (256 = unchanged) when >= 0
+  int32_t AudioChannels = -1;          // "ac" when > 0
+  int32_t AudioSampleRate = -1;        // "ar" when > 0
+  int32_t AudioBitrate = -1;           // "ab" when > 0
   int32_t AudioBitrateTolerance = -1;  // "abt" when > 0
-  std::string AudioLanguage;     // "alang", always
-  int32_t AudioSync = 0;         // "async", always
-  std::string AudioTag;          // "atag" when not empty
-  std::string VideoCodec;        // "vcodec"; "copy" for stream copy
-  std::string VideoPreset;       // "vpre"
-  bool DisableVideo = false;     // "vn" when true
-  std::string FrameRate;         // "r"
-  std::string FrameSize;         // "s"
-  std::string AspectRatio;       // "aspect"
+  std::string AudioLanguage;           // "alang", always
+  int32_t AudioSync = 0;               // "async", always
+  std::string AudioTag;                // "atag" when not empty
+  std::string VideoCodec;              // "vcodec"; "copy" for stream copy
+  std::string VideoPreset;             // "vpre"
+  bool DisableVideo = false;           // "vn" when true
+  std::string FrameRate;               // "r"
+  std::string FrameSize;               // "s"
+  std::string AspectRatio;             // "aspect"
   int32_t CropTop = -1, CropBottom = -1, CropLeft = -1, CropRight = -1;  // when > 0
-  int32_t GopSize = -1;           // "g" when > 0
-  int32_t VideoBitrate = -1;      // "vb" when > 0
-  int32_t MaxRate = -1;           // "maxrate" when > 0
-  int32_t MinRate = -1;           // "minrate" when > 0
-  int32_t BitrateTolerance = -1;  // "bt" when > 0
-  int32_t BufferSize = -1;        // "bufsize" when > 0
-  int32_t VideoSync = -1;         // "vsync", always
-  std::string VideoTag;           // "vtag"
-  std::string VideoFilters;       // "vf"
-  std::string VideoLanguage;      // "vlang"
-  std::string SubtitleCodec;      // "scodec"
-  std::string SubtitlePreset;     // "spre"
-  bool DisableSubtitle = false;   // "sn" when true
-  std::string SubtitleLanguage;   // "slang"
-  bool InputSync = false;         // "isync", always
-  bool CopyTimestamps = false;    // "copyts" when true
-  int64_t StartTime = AV_NOPTS_VALUE;  // "ss", microseconds
-  int64_t Duration = AV_NOPTS_VALUE;   // "t", microseconds
+  int32_t GopSize = -1;                                                  // "g" when > 0
+  int32_t VideoBitrate = -1;                                             // "vb" when > 0
+  int32_t MaxRate = -1;                                                  // "maxrate" when > 0
+  int32_t MinRate = -1;                                                  // "minrate" when > 0
+  int32_t BitrateTolerance = -1;                                         // "bt" when > 0
+  int32_t BufferSize = -1;                                               // "bufsize" when > 0
+  int32_t VideoSync = -1;                                                // "vsync", always
+  std::string VideoTag;                                                  // "vtag"
+  std::string VideoFilters;                                              // "vf"
+  std::string VideoLanguage;                                             // "vlang"
+  std::string SubtitleCodec;                                             // "scodec"
+  std::string SubtitlePreset;                                            // "spre"
+  bool DisableSubtitle = false;                                          // "sn" when true
+  std::string SubtitleLanguage;                                          // "slang"
+  bool InputSync = false;                                                // "isync", always
+  bool CopyTimestamps = false;                                           // "copyts" when true
+  int64_t StartTime = AV_NOPTS_VALUE;                                    // "ss", microseconds
+  int64_t Duration = AV_NOPTS_VALUE;                                     // "t", microseconds
   TStreamInfo Metadata;
   int32_t Target = 0;        // 0 none, 1 "vcd", 2 "svcd", 3 "dvd"
   int32_t TargetNorm = 0;    // 0 (or other) detect, 1 "pal", 2 "ntsc"

@@ -173,7 +173,9 @@ std::vector<TTranscoderPtr> TTranscoderList::ExtractAll() {
   return jobs;
 }
 
-TTranscoder* TTranscoderList::Item(int index) const { return Shared(index).get(); }
+TTranscoder* TTranscoderList::Item(int index) const {
+  return Shared(index).get();
+}
 
 TTranscoderPtr TTranscoderList::Shared(int index) const {
   if (index < 0 || index >= Count()) return nullptr;

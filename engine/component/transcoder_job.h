@@ -68,8 +68,8 @@ class TTranscoder : public TCustomTranscoder {
   std::array<TOutputOptions, kMaxFiles> FOutputOptions;
 
   std::atomic<bool> FStarted{false};
-  std::thread FWorker;                 // joined by the destructor
-  mutable std::mutex FWorkerMutex;     // FHasWorker, FWorkerDone
+  std::thread FWorker;              // joined by the destructor
+  mutable std::mutex FWorkerMutex;  // FHasWorker, FWorkerDone
   std::condition_variable FWorkerChanged;
   bool FHasWorker = false;
   bool FWorkerDone = true;  // the completion signal, set while no worker runs

@@ -21,6 +21,13 @@
 #include "media/main_thread.h"
 #include "tests/support/test_support.h"
 
+// FFmpeg's codec threads hand pictures over with atomics inside the (uninstrumented) library,
+// which ThreadSanitizer cannot see; its reports about memory inside libavcodec say nothing
+// about this program's own synchronisation.
+extern "C" const char* __tsan_default_suppressions() {
+  return "race:libavcodec.so\n";
+}
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -165,9 +172,9 @@ TEST_F(ConverterTest, ThreeJobsRunWithTheRequestedNumberOfThreads) {
     for (int i = 0; i < 3; ++i) {
       const int index = local.AddTask(Title(3));
       ASSERT_EQ(index, i) << local.LastError();
-      ASSERT_TRUE(local.SetOutputFile(index, folder + "/t" + std::to_string(threads) + "_" +
-                                                 std::to_string(i) + ".mkv",
-                                      &options))
+      ASSERT_TRUE(local.SetOutputFile(
+          index, folder + "/t" + std::to_string(threads) + "_" + std::to_string(i) + ".mkv",
+          &options))
           << local.LastError();
     }
     local.StartTask(threads);

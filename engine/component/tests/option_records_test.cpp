@@ -36,7 +36,8 @@ TEST_P(SplitOptionLinesTest, Splits) {
 INSTANTIATE_TEST_SUITE_P(
     Texts, SplitOptionLinesTest,
     ::testing::Values(SplitCase{"", {}}, SplitCase{"  \r\n ", {}},
-                      SplitCase{"vcodec=mpeg4<CRLF>b=800000", {{"vcodec", "mpeg4"}, {"b", "800000"}}},
+                      SplitCase{"vcodec=mpeg4<CRLF>b=800000",
+                                {{"vcodec", "mpeg4"}, {"b", "800000"}}},
                       SplitCase{" VCodec=MPEG4\r\nNewVideo\rs= 320x240 \n",
                                 {{"vcodec", "MPEG4"}, {"newvideo", ""}, {"s", " 320x240"}}},
                       SplitCase{"metadata=title=a=b", {{"metadata", "title=a=b"}}},
@@ -148,10 +149,9 @@ TEST_P(NewVideoTest, AddedStreamTakesTheCodecLine) {
   EXPECT_EQ(VideoEncoders(*converter.Task(0)), GetParam().encoders);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Codecs, NewVideoTest,
-    ::testing::Values(NewVideoCase{"libx264", {"libx264", "mpeg4"}},
-                      NewVideoCase{"", {"mpeg4", "mpeg4"}}));
+INSTANTIATE_TEST_SUITE_P(Codecs, NewVideoTest,
+                         ::testing::Values(NewVideoCase{"libx264", {"libx264", "mpeg4"}},
+                                           NewVideoCase{"", {"mpeg4", "mpeg4"}}));
 
 TEST_F(RecordTest, SecondAddedStreamUsesTheDefault) {
   TConverter converter;
