@@ -118,7 +118,11 @@ void TCustomTranscoder::DoAudioOut(TOutputStreamRun& ost, TInputStreamRun& ist, 
       }
     }
   } else {
-    ost.NextFrameIndex = std::llround(syncTime * outRate) - pending;
+    // Follow the input's clock, but never back into samples already encoded: encoders and
+    // muxers need audio times that only grow (a decoding error or damaged timestamps can
+    // step the input's clock back).
+    const int64_t anchored = std::llround(syncTime * outRate) - pending;
+    if (ost.FramesWritten == 0 || anchored > ost.NextFrameIndex) ost.NextFrameIndex = anchored;
   }
 
   // 5, 6. Resample or convert into the work frame, after any silence.

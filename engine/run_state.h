@@ -32,9 +32,13 @@ struct TInputStreamRun {
   AVCodecContextPtr Decoder;
   int64_t NextPts = AV_NOPTS_VALUE;  // expected time of the next decoded data, microseconds
   int64_t Pts = 0;                   // time of the data being processed, microseconds
-  bool IsStart = true;               // no audio block handled yet
-  int64_t StartRealTime = 0;         // rate emulation
-  bool Closed = false;               // join mode: converted and flushed
+  // The decoding-time side of the same bookkeeping: a decoder may hold pictures back, so
+  // the discontinuity rule compares packet with packet.
+  int64_t Dts = 0;
+  int64_t NextDts = AV_NOPTS_VALUE;
+  bool IsStart = true;        // no audio block handled yet
+  int64_t StartRealTime = 0;  // rate emulation
+  bool Closed = false;        // join mode: converted and flushed
   bool PastRecordingTime = false;
   bool MultipleFramesWarned = false;
   int Quality = 0;

@@ -190,11 +190,11 @@ void TCustomTranscoder::TranscodeLoop() {
     }
 
     // 7. Timestamp discontinuity.
-    if (pkt->dts != AV_NOPTS_VALUE && ist.NextPts != AV_NOPTS_VALUE &&
+    if (pkt->dts != AV_NOPTS_VALUE && ist.NextDts != AV_NOPTS_VALUE &&
         (ic->iformat->flags & AVFMT_TS_DISCONT) && !s.CopyTs) {
       const int64_t dtsUs = av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
-      const int64_t delta = dtsUs - ist.NextPts;
-      if (std::llabs(delta) > int64_t(s.DtsDeltaThreshold * AV_TIME_BASE) || dtsUs + 1 < ist.Pts) {
+      const int64_t delta = dtsUs - ist.NextDts;
+      if (std::llabs(delta) > int64_t(s.DtsDeltaThreshold * AV_TIME_BASE) || dtsUs + 1 < ist.Dts) {
         input.TimestampOffset -= delta;
         const int64_t shift = av_rescale_q(delta, AV_TIME_BASE_Q, tb);
         pkt->dts -= shift;
@@ -205,9 +205,13 @@ void TCustomTranscoder::TranscodeLoop() {
       }
     }
 
-    // 8. Recording time.
-    if (s.RecordingTime != INT64_MAX && pkt->pts != AV_NOPTS_VALUE &&
-        av_compare_ts(pkt->pts, tb, s.RecordingTime + s.StartTime, AV_TIME_BASE_Q) >= 0) {
+    // 8. Recording time. A stream past it takes no further packet, also none that carries no
+    // presentation time (it would otherwise slip through while other streams of the file
+    // are still read).
+    const int64_t packetTime = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+    if (ist.PastRecordingTime ||
+        (s.RecordingTime != INT64_MAX && packetTime != AV_NOPTS_VALUE &&
+         av_compare_ts(packetTime, tb, s.RecordingTime + s.StartTime, AV_TIME_BASE_Q) >= 0)) {
       ist.PastRecordingTime = true;
       av_packet_unref(pkt);
       continue;
@@ -317,6 +321,15 @@ int TCustomTranscoder::ProcessPacket(TInputStreamRun& ist, const AVPacket* pkt) 
     ist.NextPts = ist.Pts = av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
   const AVMediaType type = ist.Stream->codecpar->codec_type;
   const int istIndex = int(&ist - run.InputStreams.data());
+  if (pkt) {
+    if (pkt->dts != AV_NOPTS_VALUE)
+      ist.Dts = av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
+    else if (ist.NextDts != AV_NOPTS_VALUE)
+      ist.Dts = ist.NextDts;
+    int64_t duration = pkt->duration > 0 ? av_rescale_q(pkt->duration, tb, AV_TIME_BASE_Q) : 0;
+    if (!duration) duration = FrameDuration(ist, nullptr);
+    ist.NextDts = ist.Dts + duration;
+  }
 
   if (!ist.DecodingNeeded) {
     if (!pkt) return 0;
@@ -381,6 +394,13 @@ int TCustomTranscoder::ProcessPacket(TInputStreamRun& ist, const AVPacket* pkt) 
   return 0;
 }
 
+bool TCustomTranscoder::Started(const TInputStreamRun& ist) const {
+  if (FSettings.StartTime != 0) return ist.Pts >= FSettings.StartTime;
+  // After a start-time seek the decoder first gives what lies between the key frame it landed
+  // on and the target: that lead-in is not part of the conversion.
+  return ist.Pts >= 0 || Input(ist.FileIndex).SeekTarget == 0;
+}
+
 void TCustomTranscoder::HandleDecodedFrame(TInputStreamRun& ist, int istIndex, AVFrame* frame) {
   auto& s = FSettings;
   TRunState& run = *FRun;
@@ -416,14 +436,14 @@ void TCustomTranscoder::HandleDecodedFrame(TInputStreamRun& ist, int istIndex, A
     }
   };
 
-  const bool started = s.StartTime == 0 || ist.Pts >= s.StartTime;
+  const bool started = Started(ist);
   if (type == AVMEDIA_TYPE_VIDEO && ist.Graph) {
     AVFrame* filtered = run.Filtered.get();
     const AVRational sinkBase = av_buffersink_get_time_base(ist.BufferSink);
     while (av_buffersink_get_frame(ist.BufferSink, filtered) >= 0) {
       if (filtered->pts != AV_NOPTS_VALUE)
         ist.Pts = av_rescale_q(filtered->pts, sinkBase, AV_TIME_BASE_Q);
-      if (s.StartTime == 0 || ist.Pts >= s.StartTime) {
+      if (Started(ist)) {
         for (auto& ost : run.OutputStreams)
           if (ost.SourceIndex == istIndex && ost.EncodingNeeded &&
               filtered->sample_aspect_ratio.num)

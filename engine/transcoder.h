@@ -339,6 +339,7 @@ class TCustomTranscoder {
   int64_t FrameDuration(const TInputStreamRun& ist, const AVFrame* frame) const;
   int ProcessPacket(TInputStreamRun& ist, const AVPacket* pkt);
   void HandleDecodedFrame(TInputStreamRun& ist, int istIndex, AVFrame* frame);
+  bool Started(const TInputStreamRun& ist) const;
   void CopyPacket(int istIndex, const AVPacket* pkt);
   void WriteFrame(TOutputStreamRun& ost, AVPacket* pkt);
   size_t ReportIndex(const TOutputStreamRun& ost) const;
