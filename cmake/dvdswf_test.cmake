@@ -16,8 +16,11 @@ function(dvdswf_add_test)
   if(TARGET fixtures)
     add_dependencies(${T_NAME} fixtures)
   endif()
+  # gtest_discover_tests splits a list property into separate arguments, so the labels
+  # travel as one word ("engine-threads"); `ctest -L threads` matches it as a regex.
+  string(REPLACE ";" "-" _labels "${T_LABELS}")
   gtest_discover_tests(${T_NAME}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "SDL_AUDIODRIVER=dummy;QT_QPA_PLATFORM=offscreen"
+    PROPERTIES LABELS "${_labels}" ENVIRONMENT "SDL_AUDIODRIVER=dummy;QT_QPA_PLATFORM=offscreen"
     DISCOVERY_TIMEOUT 60)
 endfunction()
