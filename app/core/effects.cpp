@@ -76,7 +76,6 @@ void ConversionHook(THookInfo& AHookInfo, const TlvFilesRecord& ARecord,
                     TConversionHookCache& ACache) {
   if (!AHookInfo.Bitmap) return;
   try {
-    std::lock_guard canvas(AHookInfo.Bitmap->Canvas());
     ApplyTitleEffects(*AHookInfo.Bitmap, AHookInfo.PTS, ARecord, ACache);
   } catch (const std::exception& e) {
     GlobalLogger().Log(&ACache, llError, std::string("Error occurs OnCustomHook: ") + e.what());

@@ -54,8 +54,9 @@ class TConversionHookCache {
 void ApplyTitleEffects(TBitmap& frame, int64_t pts, const TlvFilesRecord& record,
                        TConversionHookCache& cache);
 
-// The custom-hook handler for one frame of the record's title. Holds the frame's canvas for
-// the whole frame. Never throws: a failure is logged as "Error occurs OnCustomHook: " and the
+// The custom-hook handler for one frame of the record's title. The conversion component
+// holds the frame's canvas while its hook event runs, so the handler does not take it again
+// (the canvas lock is not recursive). Never throws: a failure is logged as "Error occurs OnCustomHook: " and the
 // reason at error level, the frame goes on unchanged (Update false), and the next frame is
 // handled afresh. Otherwise Update stays true and DisableHook false.
 void ConversionHook(THookInfo& AHookInfo, const TlvFilesRecord& ARecord,
