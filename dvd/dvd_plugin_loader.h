@@ -6,6 +6,8 @@
 // the "opendvd" scheme may be opened, read and closed on any thread.
 #pragma once
 
+#include "media/assertion.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -14,11 +16,6 @@
 inline constexpr char kDVDPlugInFileName[] = "libdvddec.so";
 inline constexpr char kDVDInputScheme[] = "opendvd";
 
-// Raised by EnumDVDTitles, GetDVDTitle and SetDVDParam when the plug-in is not loaded.
-class EAssertionFailed : public std::logic_error {
- public:
-  using std::logic_error::logic_error;
-};
 
 // Loads libdvddec.so from `folder` (a slash is added when missing; an empty folder loads by
 // name through the system's search), initialises it with `initText` and resolves every

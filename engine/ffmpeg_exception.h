@@ -2,6 +2,8 @@
 // helper that builds its texts.
 #pragma once
 
+#include "media/assertion.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -10,13 +12,6 @@
 class FFmpegException : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
-};
-
-// Raised where an internal consistency check fails (a contract broken by the caller, such as a
-// codec tag of the wrong length). Recorded like any other run failure.
-class EAssertionFailed : public std::logic_error {
- public:
-  using std::logic_error::logic_error;
 };
 
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
