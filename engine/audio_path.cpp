@@ -117,6 +117,9 @@ void TCustomTranscoder::DoAudioOut(TOutputStreamRun& ost, TInputStreamRun& ist, 
         swr_set_compensation(swr, compensation, outRate);
       }
     }
+    // Only the very first block may be aligned by silence or cutting whatever its offset;
+    // later ones only when they drift past the threshold.
+    ist.IsStart = false;
   } else {
     // Follow the input's clock, but never back into samples already encoded: encoders and
     // muxers need audio times that only grow (a decoding error or damaged timestamps can

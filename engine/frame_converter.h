@@ -41,7 +41,14 @@ class FrameConverter {
  private:
   static bool Direct(AVPixelFormat format, int width, int height, const int linesize[4]);
 
+  // The BGR24 picture the scalers read and write: allocated with the library's padding, as
+  // scalers may touch a few bytes past a row's last pixel, which the bitmap does not have.
+  bool EnsureBuffer(int width, int height);
+
   std::unique_ptr<TBitmap> FBitmap;
+  uint8_t* FBuffer[4] = {};
+  int FBufferLinesize[4] = {};
+  int FBufferWidth = 0, FBufferHeight = 0;
   SwsContext* FToRGB = nullptr;
   SwsContext* FFromRGB = nullptr;
 };

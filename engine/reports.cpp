@@ -103,7 +103,7 @@ void TCustomTranscoder::Report(bool isLast, int inputIndex) {
     if (!videoSeen && ost.Reportable) {
       videoSeen = true;
       if (ost.FramesWritten == 0) return;  // no report before the first encoded picture
-      const double elapsed = double(av_gettime() - run.StartTime) / 1e6;
+      const double elapsed = double(av_gettime_relative() - run.StartTime) / 1e6;
       frames = int(ost.FramesWritten);
       fps = elapsed > 1 ? int(frames / elapsed + 0.5) : 0;
       quality = float(q);

@@ -172,7 +172,7 @@ void TCustomTranscoder::PrepareRun() {
       ist.FileIndex = f;
       ist.StreamIndex = int(i);
       ist.Stream = ic->streams[i];
-      if (s.RateEmu) ist.StartRealTime = av_gettime();
+      if (s.RateEmu) ist.StartRealTime = av_gettime_relative();
       run.InputStreams.push_back(std::move(ist));
     }
   }

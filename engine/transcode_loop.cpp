@@ -92,7 +92,7 @@ bool TCustomTranscoder::ReachedMaxFrames(const TOutputStreamRun& ost) const {
 void TCustomTranscoder::TranscodeLoop() {
   auto& s = FSettings;
   TRunState& run = *FRun;
-  run.StartTime = run.LastReportTime = av_gettime();
+  run.StartTime = run.LastReportTime = av_gettime_relative();
   run.CurrentInput = FJoin ? 0 : -1;
 
   while (!FStopRequested) {
@@ -230,7 +230,7 @@ void TCustomTranscoder::TranscodeLoop() {
     av_packet_unref(pkt);
 
     // 10. Progress.
-    const int64_t now = av_gettime();
+    const int64_t now = av_gettime_relative();
     if (now - run.LastReportTime > ProgressIntervalUs) {
       run.LastReportTime = now;
       Report(false, run.CurrentInput);
@@ -420,7 +420,7 @@ void TCustomTranscoder::HandleDecodedFrame(TInputStreamRun& ist, int istIndex, A
   }
 
   if (s.RateEmu) {
-    const int64_t ahead = ist.Pts - (av_gettime() - ist.StartRealTime);
+    const int64_t ahead = ist.Pts - (av_gettime_relative() - ist.StartRealTime);
     if (ahead > 1000) av_usleep(unsigned(ahead));
   }
 

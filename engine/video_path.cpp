@@ -35,8 +35,9 @@ bool MakeWritableFrame(AVFramePtr& frame, AVPixelFormat format, int width, int h
   return av_frame_get_buffer(f, 0) >= 0;
 }
 
-// A vertical low-pass over every line, which blends the two fields of an interlaced picture:
-// (-1, 4, 2, 4, -1) / 8 with the picture's edge lines repeated. 8-bit planar formats only.
+// Deinterlacing keeps the top field and rebuilds each bottom-field line from the lines around
+// it with the taps (-1, 4, 2, 4, -1) / 8 (edge lines repeated), so the two fields' motion no
+// longer combs. 8-bit planar formats only.
 bool DeinterlacePicture(const AVFrame* src, AVFrame* dst) {
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(src->format));
   if (!desc || (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) ||
@@ -47,13 +48,17 @@ bool DeinterlacePicture(const AVFrame* src, AVFrame* dst) {
     const bool chroma = p == 1 || p == 2;
     const int width = chroma ? AV_CEIL_RSHIFT(src->width, desc->log2_chroma_w) : src->width;
     const int height = chroma ? AV_CEIL_RSHIFT(src->height, desc->log2_chroma_h) : src->height;
+    auto line = [&](int row) {
+      return src->data[p] + size_t(std::clamp(row, 0, height - 1)) * src->linesize[p];
+    };
     for (int y = 0; y < height; ++y) {
-      auto line = [&](int row) {
-        return src->data[p] + size_t(std::clamp(row, 0, height - 1)) * src->linesize[p];
-      };
+      uint8_t* out = dst->data[p] + size_t(y) * dst->linesize[p];
+      if (y % 2 == 0) {
+        std::memcpy(out, line(y), size_t(width));
+        continue;
+      }
       const uint8_t *m2 = line(y - 2), *m1 = line(y - 1), *c = line(y), *p1 = line(y + 1),
                     *p2 = line(y + 2);
-      uint8_t* out = dst->data[p] + size_t(y) * dst->linesize[p];
       for (int x = 0; x < width; ++x) {
         const int value = (-m2[x] + 4 * m1[x] + 2 * c[x] + 4 * p1[x] - p2[x] + 4) >> 3;
         out[x] = uint8_t(std::clamp(value, 0, 255));
@@ -190,7 +195,7 @@ void TCustomTranscoder::Preview(const AVFrame* picture, int64_t time) {
   std::unique_lock lock(PreviewLock());
   const int flags = FPreviewFlagsValue;
   if (flags == 0) return;
-  const int64_t now = av_gettime();
+  const int64_t now = av_gettime_relative();
   if (now - FLastPreviewTime <= FPreviewInterval) return;
   FLastPreviewTime = now;
   const auto format = AVPixelFormat(picture->format);

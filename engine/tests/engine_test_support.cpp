@@ -178,3 +178,11 @@ std::vector<uint8_t> DecodePicture(const std::string& path, double seconds, int 
                  std::to_string(height) + " - 2>/dev/null");
   return std::vector<uint8_t>(raw.begin(), raw.end());
 }
+
+// FFmpeg's codec threads hand pictures and packets over with atomics inside the
+// (uninstrumented) libraries, which ThreadSanitizer cannot see; its reports about memory that
+// libavcodec's threads allocate and libavutil's reference counting frees say nothing about
+// this program's own synchronisation.
+extern "C" const char* __tsan_default_suppressions() {
+  return "race:libavcodec.so\nrace:av_buffer_unref\n";
+}
