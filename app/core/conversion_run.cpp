@@ -1,0 +1,237 @@
+#include "app/core/conversion_run.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/core/format_catalogue.h"
+#include "dvd/dvd_plugin_loader.h"
+#include "media/main_thread.h"
+#include "media/strings.h"
+
+namespace {
+
+TThreadPriority PriorityOf(int setting) {
+  switch (setting) {
+    case psIdle:
+      return tpIdle;
+    case psLower:
+      return tpLower;
+    case psLowest:
+      return tpLowest;
+    default:
+      return tpNormal;
+  }
+}
+
+std::string ShortCaption(const std::string& caption) {
+  if (caption.size() < 51) return caption;
+  return caption.substr(0, 44) + ".." + std::filesystem::path(caption).extension().string();
+}
+
+}  // namespace
+
+TConversionRun::TConversionRun(const TGlobalObject& global, TConversionHost& host)
+    : FGlobal(global), FHost(host), FConverter(std::make_unique<TConverter>()) {
+  FConverter->SetPreviewBitmap(true);
+  FConverter->OnProgress = [this](TCustomConverter*, PProgressInfo info) { HandleProgress(*info); };
+  FConverter->OnPreviewBitmap = [this](TCustomConverter*, const TPreviewInfo& info) {
+    HandlePreviewBitmap(info);
+  };
+  // Delivered on the component's own thread; everything it does to the run and the host
+  // happens on the main thread, one event after another.
+  FConverter->OnTerminate = [this](TCustomConverter*, const TTerminateInfo& info) {
+    CallInMainThread([this, info] { HandleTermination(info); });
+  };
+  FConverter->OnCustomHook = [this](TCustomConverter*, PHookInfo info) {
+    const int job = info->JobIndex;
+    if (!FRows || job < 0 || job >= int(FJobRows.size())) return;
+    const int row = FJobRows[size_t(job)];
+    if (row < 0 || row >= int(FRows->size())) return;
+    ConversionHook(*info, (*FRows)[size_t(row)].Record, FHookCache);
+  };
+}
+
+TConversionRun::~TConversionRun() {
+  // Stop and free the jobs before the rows and the hook cache they use go away.
+  FConverter.reset();
+}
+
+int TConversionRun::EffectiveFormatCode() const {
+  return FormatCodeOverride ? *FormatCodeOverride : FGlobal.Settings().FormatCode();
+}
+
+TFormatParams TConversionRun::EffectiveParams(int code) const {
+  TFormatParams params =
+      ReadFormatParams(FGlobal.Settings(), TFormatCatalogue(FGlobal.FormatIniPath()), code);
+  for (const auto& [key, value] : ParamOverrides) {
+    for (int list = 0; list < plCount; ++list)
+      if (SameText(key, ParamListInfo(TParamList(list)).ParaKey))
+        params.Value(TParamList(list)) = value;
+    if (SameText(key, kParaZoom)) params.Zoom = value;
+  }
+  return params;
+}
+
+std::string TConversionRun::OutputFolder() const {
+  return OutputDirOverride.empty() ? FGlobal.Settings().OutPutDir() : OutputDirOverride;
+}
+
+TStartResult TConversionRun::StartConversion(const std::string& drivePath,
+                                             std::vector<TDVDTitleRow>& rows) {
+  FLastError.clear();
+  // 1, 2. Libraries and plug-in, silently.
+  if (!FConverter->LibrariesReady() && !FConverter->LoadLibrariesFrom(DefaultDVDPlugInFolder()))
+    return srNoLibraries;
+  if (!LoadDVDPlugInOnDemand()) return srNoPlugIn;
+
+  // 4. Something to do?
+  const auto checked =
+      std::count_if(rows.begin(), rows.end(), [](const TDVDTitleRow& row) { return row.Checked; });
+  if (checked == 0) {
+    FHost.ShowWarning("Please select a file by clicking the check box!", "Warning");
+    return srNoRows;
+  }
+
+  // 5. A fresh run.
+  FConverter->ClearTasks();
+  FRows = &rows;
+  FJobRows.clear();
+  FJobRows.reserve(size_t(checked));
+  FOutputFiles.clear();
+  FPreviewFrame = TBitmap();
+  FConverter->SetPreview(FHost.ShowsPreviewWindow());
+  FConverter->SetThreadPriority(PriorityOf(FGlobal.Settings().Priority()));
+
+  const TFormatCatalogue catalogue(FGlobal.FormatIniPath());
+  for (size_t r = 0; r < rows.size(); ++r) {
+    TDVDTitleRow& row = rows[r];
+    if (!row.Checked) continue;
+    TlvFilesRecord& record = row.Record;
+
+    // 6.1 The title as the plug-in sees it now.
+    TDVDTitleInfo info;
+    if (!GetDVDTitle(record.TitleNumber, info)) {
+      FHost.ShowWarning("Title #" + std::to_string(record.TitleNumber + 1) + " is invalid",
+                        "Warning");
+      continue;
+    }
+
+    // 6.2 to 6.4 Format, output name, zoom.
+    const int code = EffectiveFormatCode();
+    const TFormatParams params = EffectiveParams(code);
+    const std::string ext = "." + catalogue.FileExt(code);
+    const std::string name =
+        MakeOutputFileName(FGlobal, row.Caption, ext, FHost, OutputDirOverride);
+    record.ZoomMode = params.Zoom;
+
+    // 6.5 to 6.7 Selection and input.
+    SetDVDParam(DVDParamForConversion(record));
+    TInputOptions input;
+    InitInputOptions(input);
+    if (record.TrimStart >= 0) input.StartTime = record.TrimStart;
+    const int task = FConverter->AddTask(std::string(kDVDInputScheme) + ":" + drivePath, &input);
+    if (task >= 0) FJobRows.push_back(int32_t(r));
+
+    // 6.8 to 6.11 Output options.
+    TOutputOptions output;
+    InitOutputOptions(output);
+    if (record.CropTop > 0 || record.CropBottom > 0 || record.CropLeft > 0 ||
+        record.CropRight > 0) {
+      output.CropTop = record.CropTop;
+      output.CropBottom = record.CropBottom;
+      output.CropLeft = record.CropLeft;
+      output.CropRight = record.CropRight;
+    }
+    try {
+      BuildOutputOptions(record, params, catalogue.Format(code), output, info, FHost);
+    } catch (...) {
+      if (task >= 0) {
+        FConverter->RemoveTask(task);
+        FJobRows.pop_back();
+      }
+      throw;
+    }
+    if (record.TrimLength > 0) output.Duration = record.TrimLength;
+    output.CustomHook = NeedsCustomHook(record);
+
+    // 6.12 A job that cannot be set up ends the whole start.
+    if (task < 0 || !FConverter->SetOutputFile(task, name, &output)) {
+      FLastError = FConverter->LastError();
+      if (task >= 0) {
+        FConverter->RemoveTask(task);
+        FJobRows.pop_back();
+      }
+      return srAbandoned;
+    }
+    FOutputFiles.push_back(name);
+  }
+
+  // 7. The progress, until the final event.
+  FHost.RunProgressModal(*this);
+  return srRan;
+}
+
+void TConversionRun::StartTasks() {
+  FConverter->StartTask(1);
+}
+
+void TConversionRun::Stop() {
+  FConverter->StopTask(false);
+}
+
+TJobProgress TConversionRun::DescribeProgress(const TProgressInfo& info, int row, int taskCount,
+                                              const std::string& caption) {
+  TJobProgress p;
+  p.JobIndex = info.JobIndex;
+  p.Row = row;
+  p.TaskCount = taskCount;
+  p.OutputTime = info.OutputTime;
+  p.ExpectedDuration = info.ExpectedDuration;
+  p.OutputSize = info.OutputSize;
+  if (info.ExpectedDuration > 0) {
+    p.Percent = int(std::clamp<int64_t>(info.OutputTime * 100 / info.ExpectedDuration, 0, 100));
+    p.CellText = std::to_string(p.Percent) + "%";
+    p.LengthText = std::to_string(info.ExpectedDuration / 1000000) + " Second";
+  } else {
+    p.Percent = -1;
+    p.LengthText = "unknown";
+  }
+  p.CurrentTimeText = std::to_string(info.OutputTime / 1000000) + " Second";
+  p.FileSizeText = std::to_string(info.OutputSize / 1000) + " kb";
+  p.ProgressText = "[" + std::to_string(info.JobIndex + 1) + "/" + std::to_string(taskCount) + "]";
+  p.FileText = ShortCaption(caption);
+  return p;
+}
+
+void TConversionRun::HandleProgress(const TProgressInfo& info) {
+  const int job = info.JobIndex;
+  if (!FRows || job < 0 || job >= int(FJobRows.size())) return;
+  const int row = FJobRows[size_t(job)];
+  FHost.ShowProgress(
+      DescribeProgress(info, row, FConverter->TaskCount(), (*FRows)[size_t(row)].Caption));
+}
+
+void TConversionRun::HandlePreviewBitmap(const TPreviewInfo& info) {
+  if (!info.Bitmap || info.Bitmap->Width() <= 0 || info.Bitmap->Height() <= 0) return;
+  FPreviewFrame = *info.Bitmap;
+  FHost.ShowPreviewFrame(FPreviewFrame);
+}
+
+void TConversionRun::HandleTermination(const TTerminateInfo& info) {
+  if (info.JobIndex < 0) {
+    FHost.RunEnded();
+    FConverter->ClearTasks();
+    FHost.CloseProgress();
+    return;
+  }
+  const int row = info.JobIndex < int(FJobRows.size()) ? FJobRows[size_t(info.JobIndex)] : -1;
+  FHost.JobEnded(info, row);
+  if (!info.Finished) return;
+  FHost.JobFinished(info.JobIndex, row);
+  // The run's last job: the after-run actions. (Counted by jobs, not by checked rows, so a
+  // title refused at the start does not cancel them.)
+  if (info.JobIndex + 1 == int(FJobRows.size())) {
+    if (FHost.OpenFolderAfterRun()) FHost.OpenOutputFolder(OutputFolder());
+    if (FHost.ShutDownAfterRun()) FHost.ShutDownComputer();
+  }
+}

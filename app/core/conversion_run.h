@@ -1,0 +1,147 @@
+// A conversion run: every checked title of the list becomes one job of the conversion
+// component, the jobs run one after another, and their progress, preview pictures and
+// ends are turned into what the progress window (or the command line) shows.
+//
+// The window side is a TConversionHost: the GUI's progress window and the command line each
+// implement it. Nothing here touches a widget.
+//
+// Threads:
+// - StartConversion, Stop and the accessors: main thread.
+// - The host's calls all come on the main thread: progress and preview pictures are
+//   delivered there by the component; job ends, which the component reports on its own
+//   delivery thread, are handed to the main thread (CallInMainThread) in the order they
+//   arrive, so the host's modal wait must keep serving main-thread calls.
+// - The per-frame effects run on the job's worker thread and read the title rows and
+//   JobRows, which nobody changes while a run is in progress.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/core/effects.h"
+#include "app/core/global_object.h"
+#include "app/core/output_options_builder.h"
+#include "dvd/disc_opener.h"
+#include "engine/component/converter.h"
+#include "media/bitmap.h"
+
+class TConversionRun;
+
+// What the progress window shows for one progress report.
+struct TJobProgress {
+  int JobIndex = -1;
+  int Row = -1;  // the list row of the job
+  int TaskCount = 0;
+  // 0..100; -1 when the title's length is unknown (the engine reports no expected
+  // duration), in which case the bar cannot show a share.
+  int Percent = -1;
+  int64_t OutputTime = 0;         // microseconds written
+  int64_t ExpectedDuration = -1;  // microseconds; 0 or less: unknown
+  int64_t OutputSize = 0;         // bytes
+  std::string CellText;           // the row's "Progress" cell: "45%", empty when unknown
+  std::string CurrentTimeText;    // "12 Second"
+  std::string LengthText;         // "60 Second", "unknown" when unknown
+  std::string FileSizeText;       // "345 kb"
+  std::string ProgressText;       // "[1/3]"
+  std::string FileText;           // the row's caption, shortened past 50 characters
+};
+
+// The progress window's side of a run, and the user's answers during the start.
+class TConversionHost : public TJobDialogs {
+ public:
+  // Shows the progress modally: calls run.StartTasks() and returns only after CloseProgress
+  // has been called, serving main-thread calls (ProcessMessages / WaitForMainThreadCalls)
+  // while it waits.
+  virtual void RunProgressModal(TConversionRun& run) = 0;
+  // The final event: ends the modal wait.
+  virtual void CloseProgress() = 0;
+
+  virtual void ShowProgress(const TJobProgress& /*progress*/) {}
+  // A copy of the picture being converted is in run.PreviewFrame().
+  virtual void ShowPreviewFrame(const TBitmap& /*frame*/) {}
+  // A job ran to its end: its row shows "100%" and the bar 100.
+  virtual void JobFinished(int /*jobIndex*/, int /*row*/) {}
+  // Every job's end, finished, failed or stopped, before JobFinished.
+  virtual void JobEnded(const TTerminateInfo& /*info*/, int /*row*/) {}
+  // The final event, before the progress closes: the main window enables its buttons.
+  virtual void RunEnded() {}
+
+  // After-run actions, asked when the run's last job has finished.
+  virtual bool OpenFolderAfterRun() { return false; }
+  virtual bool ShutDownAfterRun() { return false; }
+  virtual void OpenOutputFolder(const std::string& /*dir*/) {}
+  virtual void ShutDownComputer() {}
+
+  // Whether each job shows the engine's floating preview window.
+  virtual bool ShowsPreviewWindow() { return false; }
+};
+
+enum TStartResult {
+  srRan,          // the progress ran to the final event
+  srNoLibraries,  // the converter's libraries could not be loaded (nothing shown)
+  srNoPlugIn,     // the DVD plug-in could not be loaded (nothing shown)
+  srNoRows,       // no checked row (the warning was shown)
+  srAbandoned,    // an input did not open or an output was refused: see LastError()
+};
+
+class TConversionRun {
+ public:
+  TConversionRun(const TGlobalObject& global, TConversionHost& host);
+  ~TConversionRun();
+  TConversionRun(const TConversionRun&) = delete;
+  TConversionRun& operator=(const TConversionRun&) = delete;
+
+  // Per-run choices that are not written to the settings (the command line's --format,
+  // --set and --out). Keys of ParamOverrides are the user's "para..." keys, any case.
+  std::optional<int> FormatCodeOverride;
+  std::map<std::string, std::string> ParamOverrides;
+  std::string OutputDirOverride;
+
+  // The Start button: one job per checked row of `rows` (titles of the disc at
+  // `drivePath`), then the progress until the final event. The rows must stay unchanged
+  // until it returns. Throws what BuildOutputOptions throws for a broken "paraVolume".
+  TStartResult StartConversion(const std::string& drivePath, std::vector<TDVDTitleRow>& rows);
+
+  // For the host: starts the queued jobs, one at a time.
+  void StartTasks();
+  // Stops the run without waiting (the final event follows as usual). Main thread.
+  void Stop();
+
+  // The format parameters a job of this run uses for `code`, per-run changes included.
+  TFormatParams EffectiveParams(int code) const;
+  int EffectiveFormatCode() const;
+
+  TConverter& Converter() { return *FConverter; }
+  // Job index -> list row of the current run.
+  const std::vector<int32_t>& JobRows() const { return FJobRows; }
+  // Job index -> output file of the current run (kept after the jobs are cleared).
+  const std::vector<std::string>& OutputFiles() const { return FOutputFiles; }
+  // The component's reason when the start was abandoned.
+  const std::string& LastError() const { return FLastError; }
+  // The last preview picture of the running job.
+  const TBitmap& PreviewFrame() const { return FPreviewFrame; }
+
+  // The text of the progress labels for one report (also for tests).
+  static TJobProgress DescribeProgress(const TProgressInfo& info, int row, int taskCount,
+                                       const std::string& caption);
+
+ private:
+  void HandleProgress(const TProgressInfo& info);
+  void HandlePreviewBitmap(const TPreviewInfo& info);
+  void HandleTermination(const TTerminateInfo& info);
+  std::string OutputFolder() const;
+
+  const TGlobalObject& FGlobal;
+  TConversionHost& FHost;
+  std::vector<TDVDTitleRow>* FRows = nullptr;
+  std::vector<int32_t> FJobRows;
+  std::vector<std::string> FOutputFiles;
+  std::string FLastError;
+  TBitmap FPreviewFrame;
+  TConversionHookCache FHookCache;
+  std::unique_ptr<TConverter> FConverter;
+};

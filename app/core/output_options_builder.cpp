@@ -1,0 +1,374 @@
+#include "app/core/output_options_builder.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+#include <system_error>
+
+#include "app/core/format_catalogue.h"
+#include "media/strings.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+    text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+    text.remove_suffix(1);
+  return text;
+}
+
+// A text that parses completely as a decimal integer (an optional sign, then digits).
+std::optional<long long> ParseInteger(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  size_t i = 0;
+  if (text[0] == '+' || text[0] == '-') i = 1;
+  if (i == text.size()) return std::nullopt;
+  for (size_t j = i; j < text.size(); ++j)
+    if (!std::isdigit(static_cast<unsigned char>(text[j]))) return std::nullopt;
+  const std::string copy(text);
+  errno = 0;
+  const long long value = std::strtoll(copy.c_str(), nullptr, 10);
+  if (errno == ERANGE) return std::nullopt;
+  return value;
+}
+
+// A text that parses completely as a decimal floating-point number: sign, digits with an
+// optional point, optional exponent. No hexadecimal forms, no "inf" or "nan".
+std::optional<double> ParseNumber(std::string_view text) {
+  size_t i = 0;
+  const auto digits = [&] {
+    const size_t from = i;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+    return i - from;
+  };
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  size_t mantissa = digits();
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return std::nullopt;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (digits() == 0) return std::nullopt;
+  }
+  if (i != text.size()) return std::nullopt;
+  return std::strtod(std::string(text).c_str(), nullptr);
+}
+
+bool IsIntegerOrNumber(std::string_view text) {
+  return ParseInteger(text) || ParseNumber(text);
+}
+
+double NumberValue(std::string_view text) {
+  if (auto value = ParseInteger(text)) return double(*value);
+  return ParseNumber(text).value_or(0);
+}
+
+int32_t ToInt32(long long value) {
+  if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+  return int32_t(value);
+}
+
+// "paraAudioBitRate" in kbit/s: bits per second when usable, else -1.
+int32_t AudioBitrateOf(const std::string& text) {
+  if (text == kAsSource || TrimBlanks(text).empty() || !IsIntegerOrNumber(text)) return -1;
+  const double bits = std::trunc(NumberValue(text) * 1000);
+  if (!(bits > 0)) return -1;
+  return bits > double(std::numeric_limits<int32_t>::max()) ? std::numeric_limits<int32_t>::max()
+                                                            : int32_t(bits);
+}
+
+// "paraVolume": unchanged for "256"; otherwise its integer value, as the original converted
+// it without testing.
+void ApplyVolume(const std::string& text, TOutputOptions& out) {
+  if (text == kUnchangedVolume) return;
+  const auto value = ParseInteger(text);
+  if (!value) throw std::invalid_argument("'" + text + "' is not a valid integer value");
+  out.AudioVolume = ToInt32(*value);
+}
+
+constexpr const char* kNamedVideoCodecs[] = {
+    "mpeg4",   "libxvid", "mpeg1video", "mpeg2video", "msmpeg4", "msmpeg4v1", "msmpeg4v2",
+    "huffyuv", "dvvideo", "rawvideo",   "h263p",      "h263",    "rv10",      "rv20",
+    "ljpeg",   "mjpeg",   "svq1",       "zlib",       "wmv1",    "wmv2"};
+
+constexpr const char* kNamedContainers[] = {"ipod", "3gp", "3g2", "avi",    "psp",
+                                            "mov",  "vcd", "flv", "mpegts", "vob"};
+
+template <size_t N>
+bool OneOf(const std::string& value, const char* const (&names)[N]) {
+  for (const char* name : names)
+    if (value == name) return true;
+  return false;
+}
+
+struct TPads {
+  int Top = 0, Bottom = 0, Left = 0, Right = 0;
+};
+
+TPads LetterboxPads(int sw, int sh, int W, int H) {
+  TPads p;
+  if (W <= 0 || H <= 0 || sw <= 0 || sh <= 0) return p;
+  const double r = double(sw) / W;
+  const double r2 = double(sh) / H;
+  const int vpad = ((H - 2 * (int(std::trunc(sh / r)) / 2)) / 4) * 2;
+  const int hpad = ((W - 2 * (int(std::trunc(sw / r2)) / 2)) / 4) * 2;
+  const auto vertical = [&] { p = {vpad, vpad, 0, 0}; };
+  const auto horizontal = [&] { p = {0, 0, hpad, hpad}; };
+  if (W <= sw && H >= sh) vertical();
+  if (W >= sw && H <= sh) horizontal();
+  if (W >= sw && H >= sh) {
+    if (r > r2)
+      vertical();
+    else if (r < r2)
+      horizontal();
+    else
+      p = {vpad, vpad, hpad, hpad};
+  }
+  if (W <= sw && H <= sh) {
+    if (r > r2)
+      vertical();
+    else
+      horizontal();
+  }
+  if (W == sw && H == sh) p = {};
+  return p;
+}
+
+void ApplyTargetPresets(const std::string& format, const TFormatParams& params,
+                        TOutputOptions& out) {
+  struct TTargetRow {
+    const char* Format;
+    int32_t Target, Norm;
+    const char* WideSize;  // the user's size that means 16:9; null: always 4:3
+  };
+  static constexpr TTargetRow kRows[] = {
+      {"ntsc-dvd", 3, 2, "720x480"}, {"pal-dvd", 3, 1, "720x576"}, {"ntsc-vcd", 1, 2, nullptr},
+      {"pal-vcd", 1, 1, nullptr},    {"ntsc-svcd", 2, 2, nullptr}, {"pal-svcd", 2, 1, nullptr},
+  };
+  for (const auto& row : kRows) {
+    if (format != row.Format) continue;
+    out.Target = row.Target;
+    out.TargetNorm = row.Norm;
+    out.AspectRatio = row.WideSize && params.VideoSize == row.WideSize ? "16:9" : "4:3";
+    return;
+  }
+}
+
+// DV targets ("ntsc-dv", "pal-dv") have no field of their own in the options; the
+// transcoder's "target" option sets up the DV container, size, rate and picture layout
+// (NTSC DV needs yuv411p, which Debian's encoder insists on).
+void ApplyDVTarget(const std::string& format, TOutputOptions& out) {
+  if (format != "ntsc-dv" && format != "pal-dv") return;
+  if (!out.OptionLines.empty()) out.OptionLines += "\n";
+  out.OptionLines += "target=" + format;
+}
+
+}  // namespace
+
+std::string ConversionAudioEncoder(const std::string& stored) {
+  const std::string name(TrimBlanks(stored));
+  const std::string lower = LowerCase(name);
+  if (lower == "libfaac") return "aac";
+  if (lower == "ogg" || lower == "vorbis") return "libvorbis";
+  if (lower == "libamr_nb") return "libopencore_amrnb";
+  return stored;
+}
+
+std::string LetterboxFilter(int sw, int sh, int W, int H) {
+  const TPads p = LetterboxPads(sw, sh, W, H);
+  return "scale=" + std::to_string(W - p.Left - p.Right) + ":" +
+         std::to_string(H - p.Top - p.Bottom) + ",pad=" + std::to_string(W) + ":" +
+         std::to_string(H) + ":" + std::to_string(p.Left) + ":" + std::to_string(p.Top);
+}
+
+void BuildOutputOptions(const TlvFilesRecord& record, const TFormatParams& params,
+                        const std::string& catalogueFormat, TOutputOptions& out,
+                        const TDVDTitleInfo& info, TJobDialogs& dialogs) {
+  const std::string format = LowerCase(catalogueFormat);
+
+  // 1. Target presets.
+  ApplyTargetPresets(format, params, out);
+  ApplyDVTarget(format, out);
+
+  // 2. A format without a video encoder is audio-only.
+  const std::string& venc = params.VideoEncoder;
+  if (TrimBlanks(venc).empty()) {
+    out.AudioCodec = ConversionAudioEncoder(params.AudioEncoder);
+    if (params.Channel != kAsSource)
+      if (auto value = ParseInteger(params.Channel); value && *value > 0)
+        out.AudioChannels = ToInt32(*value);
+    if (params.SampleRate != kAsSource)
+      if (auto value = ParseInteger(params.SampleRate); value && *value > 0)
+        out.AudioSampleRate = ToInt32(*value);
+    if (int32_t bits = AudioBitrateOf(params.AudioBitRate); bits > 0) out.AudioBitrate = bits;
+    ApplyVolume(params.Volume, out);
+    out.DisableVideo = true;
+    out.DisableSubtitle = true;
+    return;
+  }
+
+  // 4. Video codec.
+  if (OneOf(venc, kNamedVideoCodecs)) {
+    out.VideoCodec = venc;
+    if (venc == "mpeg2video") out.Target = 3;
+  } else if (venc == "libx264") {
+    out.VideoCodec = "libx264";
+    if (format == "psp")
+      out.VideoPreset = "libx264-psp";
+    else if (format == "ipod")
+      out.VideoPreset = "libx264-ipod";
+    else if (format == "ps3")
+      out.VideoPreset = "libx264-ps3";
+    else
+      out.VideoPreset = "libx264-mp4";
+  }
+
+  // 5. Video bit rate, kbit/s.
+  if (params.VideoBitRate != kAsSource)
+    if (auto value = ParseInteger(params.VideoBitRate); value && *value > 0)
+      out.VideoBitrate = ToInt32(*value * 1000);
+
+  // 6. Frame rate, as written.
+  if (params.FrameRate != kAsSource && IsIntegerOrNumber(params.FrameRate) &&
+      NumberValue(params.FrameRate) > 0)
+    out.FrameRate = params.FrameRate;
+
+  // 7. Container named by the catalogue; otherwise the extension chooses.
+  if (OneOf(format, kNamedContainers)) out.FileFormat = catalogueFormat;
+
+  // 8. Target size.
+  const int sw = info.Width, sh = info.Height;
+  std::string s = params.VideoSize;
+  int W = sw, H = sh;
+  if (s != kAsSource) {
+    const size_t x = s.find('x');
+    const size_t p = x == std::string::npos ? 0 : x + 1;  // 1-based
+    if (p > 1 && p < s.size()) {
+      W = ToInt32(ParseInteger(std::string_view(s).substr(0, x)).value_or(sw));
+      H = ToInt32(ParseInteger(std::string_view(s).substr(x + 1)).value_or(sh));
+      if (LowerCase(out.VideoCodec) == "h263" &&
+          std::string_view("704x576,352x288,176x144,160x120,128x96").find(s) ==
+              std::string_view::npos) {
+        if (W >= 177 && W <= 352) {
+          W = 352;
+          H = 288;
+        } else if (W >= 353) {
+          W = 704;
+          H = 576;
+        }
+      }
+    } else if (dialogs.AskYesNo("Error output Video Size.Use the default size 320x240?",
+                                "Warning")) {
+      W = 320;
+      H = 240;
+    } else {
+      s = kAsSource;
+    }
+  }
+  if (s == kAsSource) {
+    W = sw;
+    H = sh;
+  }
+
+  // 9. Crops not taken from the record are none.
+  for (int32_t* crop : {&out.CropTop, &out.CropBottom, &out.CropLeft, &out.CropRight})
+    if (*crop == -1) *crop = 0;
+
+  // 10. Zoom.
+  std::string filter;
+  const std::string size = std::to_string(W) + "x" + std::to_string(H);
+  const std::string aspect = std::to_string(W) + ":" + std::to_string(H);
+  if (record.ZoomMode == "full") {
+    out.FrameSize = size;
+    out.AspectRatio = aspect;
+  } else if (record.ZoomMode == "lbox") {
+    filter = LetterboxFilter(sw, sh, W, H);
+  } else if (record.ZoomMode == "pan") {
+    // Pan and scan: crop the sides (or top and bottom) so that what remains of the picture
+    // has the shape 4:3, then stretch it to the target size. The crop is the excess of the
+    // long side over 4:3 of the short one, half on each side, kept even.
+    const long double q = 4.0L / 3.0L;
+    const int cw = sw - record.CropLeft - record.CropRight;
+    const int ch = sh - record.CropTop - record.CropBottom;
+    if (cw > 0 && ch > 0) {
+      const long double shape = (long double)cw / ch;
+      if (shape > q) {
+        const int A = sw - out.CropLeft - out.CropRight;
+        const int Bv = sh - out.CropTop - out.CropBottom;
+        const int k = std::abs(int(std::trunc(A - Bv * q)) / 2);
+        out.CropLeft = ((k + record.CropLeft) / 2) * 2;
+        out.CropRight = out.CropLeft;
+      } else if (shape < q) {
+        const int A = sh - out.CropTop - out.CropBottom;
+        const int Bv = sw - out.CropLeft - out.CropRight;
+        const int k = std::abs(int(std::trunc(A - Bv / q)) / 2);
+        out.CropTop = ((k + record.CropTop) / 2) * 2;
+        out.CropBottom = out.CropTop;
+      }
+    }
+    out.FrameSize = size;
+    out.AspectRatio = aspect;
+  }
+
+  // 11. Filters.
+  if (!out.VideoFilters.empty()) {
+    if (!filter.empty()) out.VideoFilters += "," + filter;
+  } else {
+    out.VideoFilters = filter;
+  }
+
+  // 12. Audio of a video format.
+  const std::string aenc = ConversionAudioEncoder(params.AudioEncoder);
+  out.AudioCodec = aenc;
+  if (TrimBlanks(aenc).empty()) out.DisableAudio = true;
+  if (params.Channel != kAsSource)
+    if (auto value = ParseInteger(params.Channel)) out.AudioChannels = ToInt32(*value);
+  ApplyVolume(params.Volume, out);
+  if (params.SampleRate != kAsSource)
+    if (auto value = ParseInteger(params.SampleRate); value && *value > 0)
+      out.AudioSampleRate = ToInt32(*value);
+  if (int32_t bits = AudioBitrateOf(params.AudioBitRate); bits > 0) out.AudioBitrate = bits;
+}
+
+std::string MakeOutputFileName(const TGlobalObject& global, const std::string& caption,
+                               const std::string& ext, TJobDialogs& dialogs,
+                               const std::string& dirOverride) {
+  const bool fromSettings = dirOverride.empty();
+  std::string dir = fromSettings ? global.Settings().OutPutDir() : dirOverride;
+  std::error_code error;
+  fs::create_directories(dir, error);
+  // A folder that exists but takes no files would make every output fail to open, so it
+  // falls back like a folder that cannot be created.
+  if (!fs::is_directory(dir, error) || !CanWriteToFolder(dir)) {
+    const std::string fallback = DefaultVideoFolder();
+    dialogs.ShowWarning("Cannot create output directory:" + dir +
+                            ".It will create default directory " + fallback + "!",
+                        "Warning");
+    fs::create_directories(fallback, error);
+    if (fromSettings) {
+      TSettingsStore settings = global.Settings();
+      settings.SetOutPutDir(fallback);
+    }
+    dir = fallback;
+  }
+  if (dir.empty() || dir.back() != '/') dir += '/';
+
+  const std::string base = dir + fs::path(caption).filename().replace_extension().string();
+  std::string name = base + "_(new)" + ext;
+  for (int n = 1; fs::exists(name, error); ++n)
+    name = base + "_(new_" + std::to_string(n) + ")" + ext;
+  return name;
+}

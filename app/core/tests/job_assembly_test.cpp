@@ -1,0 +1,474 @@
+// Output options of a job from a format's parameters and a title, the output file names,
+// the audio encoder names and the progress texts.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/core/conversion_run.h"
+#include "app/core/output_options_builder.h"
+#include "app/core/tests/config_env.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Answers questions as told and records what was shown.
+class TRecordingDialogs : public TJobDialogs {
+ public:
+  void ShowWarning(const std::string& text, const std::string& caption) override {
+    Warnings.push_back(caption + ": " + text);
+  }
+  bool AskYesNo(const std::string& text, const std::string& caption) override {
+    Questions.push_back(caption + ": " + text);
+    return Answer;
+  }
+  bool Answer = true;
+  std::vector<std::string> Warnings, Questions;
+};
+
+TDVDTitleInfo Title(int width, int height) {
+  TDVDTitleInfo info{};
+  info.Width = width;
+  info.Height = height;
+  info.Duration = 12;
+  return info;
+}
+
+TFormatParams VideoParams(const std::string& size, const std::string& encoder = "mpeg4") {
+  TFormatParams p;
+  p.VideoSize = size;
+  p.VideoBitRate = "600";
+  p.FrameRate = "as source";
+  p.Zoom = "lbox";
+  p.VideoEncoder = encoder;
+  p.SampleRate = "44100";
+  p.AudioBitRate = "128";
+  p.Channel = "2";
+  p.Volume = "256";
+  p.AudioEncoder = "libmp3lame";
+  return p;
+}
+
+TOutputOptions Build(const TFormatParams& params, const std::string& format,
+                     const TDVDTitleInfo& info, const std::string& zoom, TRecordingDialogs& dialogs,
+                     const TlvFilesRecord* from = nullptr) {
+  TlvFilesRecord record = from ? *from : TlvFilesRecord{};
+  record.ZoomMode = zoom;
+  TOutputOptions out;
+  InitOutputOptions(out);
+  if (record.CropTop > 0 || record.CropBottom > 0 || record.CropLeft > 0 || record.CropRight > 0) {
+    out.CropTop = record.CropTop;
+    out.CropBottom = record.CropBottom;
+    out.CropLeft = record.CropLeft;
+    out.CropRight = record.CropRight;
+  }
+  BuildOutputOptions(record, params, format, out, info, dialogs);
+  return out;
+}
+
+// ---- letterbox -------------------------------------------------------------------------
+
+struct TLetterboxRow {
+  int sw, sh, W, H;
+  const char* Filter;
+};
+
+class LetterboxTest : public ::testing::TestWithParam<TLetterboxRow> {};
+
+TEST_P(LetterboxTest, FilterText) {
+  const auto& row = GetParam();
+  EXPECT_EQ(LetterboxFilter(row.sw, row.sh, row.W, row.H), row.Filter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, LetterboxTest,
+    ::testing::Values(
+        // NTSC into 320x240: bars top and bottom.
+        TLetterboxRow{720, 480, 320, 240, "scale=320:212,pad=320:240:0:14"},
+        // The same size: no bars at all.
+        TLetterboxRow{720, 576, 720, 576, "scale=720:576,pad=720:576:0:0"},
+        // PAL into 320x240: r = 2.25 < r2 = 2.4, so bars left and right.
+        TLetterboxRow{720, 576, 320, 240, "scale=300:240,pad=320:240:10:0"},
+        // Narrower and taller than the title: width kept, bars above and below.
+        TLetterboxRow{720, 576, 640, 640, "scale=640:512,pad=640:640:0:64"},
+        // Larger in both directions with the same shape: both pads (zero here).
+        TLetterboxRow{360, 288, 720, 576, "scale=720:576,pad=720:576:0:0"}));
+
+// ---- output options --------------------------------------------------------------------
+
+TEST(BuildOutputOptions, LetterboxSetsOnlyTheFilter) {
+  TRecordingDialogs dialogs;
+  const auto out = Build(VideoParams("320x240"), "avi", Title(720, 480), "lbox", dialogs);
+  EXPECT_EQ(out.VideoFilters, "scale=320:212,pad=320:240:0:14");
+  EXPECT_EQ(out.FrameSize, "");
+  EXPECT_EQ(out.AspectRatio, "");
+  EXPECT_EQ(out.FileFormat, "avi");
+  EXPECT_EQ(out.VideoCodec, "mpeg4");
+  EXPECT_EQ(out.VideoBitrate, 600000);
+  EXPECT_EQ(out.FrameRate, "");
+  EXPECT_EQ(out.AudioCodec, "libmp3lame");
+  EXPECT_EQ(out.AudioBitrate, 128000);
+  EXPECT_EQ(out.AudioSampleRate, 44100);
+  EXPECT_EQ(out.AudioChannels, 2);
+  EXPECT_EQ(out.AudioVolume, -1);  // 256 is unchanged
+  EXPECT_EQ(out.CropTop, 0);
+  EXPECT_EQ(out.CropRight, 0);
+  EXPECT_TRUE(dialogs.Questions.empty());
+}
+
+TEST(BuildOutputOptions, FullStretchesToTheSize) {
+  TRecordingDialogs dialogs;
+  const auto out = Build(VideoParams("400x300"), "mp4", Title(720, 576), "full", dialogs);
+  EXPECT_EQ(out.FrameSize, "400x300");
+  EXPECT_EQ(out.AspectRatio, "400:300");
+  EXPECT_EQ(out.VideoFilters, "");
+  EXPECT_EQ(out.FileFormat, "");  // the extension chooses
+}
+
+TEST(BuildOutputOptions, CenterKeepsTheEnginesSize) {
+  TRecordingDialogs dialogs;
+  const auto out = Build(VideoParams("400x300"), "mp4", Title(720, 576), "center", dialogs);
+  EXPECT_EQ(out.FrameSize, "");
+  EXPECT_EQ(out.VideoFilters, "");
+}
+
+TEST(BuildOutputOptions, PanAndScanCropsTheLongSideToFourThirds) {
+  TRecordingDialogs dialogs;
+  // 720x576 is narrower than 4:3: 576 - 720 * 3 / 4 = 36 rows go, 18 at each edge.
+  auto out = Build(VideoParams("320x240"), "mp4", Title(720, 576), "pan", dialogs);
+  EXPECT_EQ(out.CropTop, 18);
+  EXPECT_EQ(out.CropBottom, 18);
+  EXPECT_EQ(out.CropLeft, 0);
+  EXPECT_EQ(out.FrameSize, "320x240");
+  EXPECT_EQ(out.AspectRatio, "320:240");
+  // 720x405 is wider: 720 - 405 * 4 / 3 = 180 columns go, 90 at each side.
+  out = Build(VideoParams("320x240"), "mp4", Title(720, 405), "pan", dialogs);
+  EXPECT_EQ(out.CropLeft, 90);
+  EXPECT_EQ(out.CropRight, 90);
+  EXPECT_EQ(out.CropTop, 0);
+  // The record's own crops count: 720x480 less 60 rows at the top and 10 columns at the
+  // left is 710x420, wider than 4:3.
+  TlvFilesRecord record;
+  record.CropTop = 60;
+  record.CropLeft = 10;
+  out = Build(VideoParams("320x240"), "mp4", Title(720, 480), "pan", dialogs, &record);
+  EXPECT_EQ(out.CropTop, 60);
+  // A = 720 - 10 = 710, Bv = 420: k = (710 - 560) / 2 = 75; (75 + 10) / 2 * 2 = 84.
+  EXPECT_EQ(out.CropLeft, 84);
+  EXPECT_EQ(out.CropRight, 84);
+}
+
+TEST(BuildOutputOptions, RecordCropsStay) {
+  TRecordingDialogs dialogs;
+  TlvFilesRecord record;
+  record.CropTop = 8;
+  record.CropBottom = 16;
+  record.CropLeft = 0;
+  record.CropRight = 4;
+  const auto out = Build(VideoParams("320x240"), "mp4", Title(720, 576), "lbox", dialogs, &record);
+  EXPECT_EQ(out.CropTop, 8);
+  EXPECT_EQ(out.CropBottom, 16);
+  EXPECT_EQ(out.CropLeft, 0);
+  EXPECT_EQ(out.CropRight, 4);
+}
+
+struct TH263Row {
+  const char* Size;
+  const char* FrameSize;
+};
+class H263SizeTest : public ::testing::TestWithParam<TH263Row> {};
+
+TEST_P(H263SizeTest, SnapsToTheSizesTheEncoderTakes) {
+  TRecordingDialogs dialogs;
+  const auto out =
+      Build(VideoParams(GetParam().Size, "h263"), "3gp", Title(720, 576), "full", dialogs);
+  EXPECT_EQ(out.FrameSize, GetParam().FrameSize);
+  EXPECT_EQ(out.FileFormat, "3gp");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, H263SizeTest,
+    ::testing::Values(TH263Row{"400x300", "704x576"}, TH263Row{"352x288", "352x288"},
+                      TH263Row{"320x240", "352x288"}, TH263Row{"800x600", "704x576"},
+                      TH263Row{"176x144", "176x144"}, TH263Row{"160x100", "160x100"}));
+
+TEST(BuildOutputOptions, BrokenSizeAsksFor320x240) {
+  TRecordingDialogs dialogs;
+  auto out = Build(VideoParams("640x"), "mp4", Title(720, 576), "full", dialogs);
+  ASSERT_EQ(dialogs.Questions.size(), 1u);
+  EXPECT_EQ(dialogs.Questions[0], "Warning: Error output Video Size.Use the default size 320x240?");
+  EXPECT_EQ(out.FrameSize, "320x240");
+  dialogs.Answer = false;
+  out = Build(VideoParams("640x"), "mp4", Title(720, 576), "full", dialogs);
+  EXPECT_EQ(out.FrameSize, "720x576");
+  out = Build(VideoParams("as source"), "mp4", Title(720, 480), "full", dialogs);
+  EXPECT_EQ(out.FrameSize, "720x480");
+  EXPECT_EQ(dialogs.Questions.size(), 2u);
+}
+
+TEST(BuildOutputOptions, PartsThatAreNoNumbersTakeTheTitles) {
+  TRecordingDialogs dialogs;
+  const auto out = Build(VideoParams("abcx300"), "mp4", Title(720, 576), "full", dialogs);
+  EXPECT_EQ(out.FrameSize, "720x300");
+}
+
+TEST(BuildOutputOptions, AudioOnlyFormat) {
+  TRecordingDialogs dialogs;
+  TFormatParams p;
+  p.VideoEncoder = "  ";
+  p.AudioEncoder = "libfaac";
+  p.AudioBitRate = "128";
+  p.Channel = "2";
+  p.SampleRate = "44100";
+  p.Volume = "256";
+  const auto out = Build(p, "adts", Title(720, 576), "lbox", dialogs);
+  EXPECT_EQ(out.AudioCodec, "aac");  // Debian's FFmpeg has no libfaac
+  EXPECT_EQ(out.AudioBitrate, 128000);
+  EXPECT_EQ(out.AudioChannels, 2);
+  EXPECT_EQ(out.AudioSampleRate, 44100);
+  EXPECT_TRUE(out.DisableVideo);
+  EXPECT_TRUE(out.DisableSubtitle);
+  EXPECT_EQ(out.VideoFilters, "");
+  EXPECT_EQ(out.FileFormat, "");
+}
+
+TEST(BuildOutputOptions, AudioOnlyRejectsZeroChannelsAndRates) {
+  TRecordingDialogs dialogs;
+  TFormatParams p;
+  p.AudioEncoder = "libmp3lame";
+  p.AudioBitRate = "as source";
+  p.Channel = "0";
+  p.SampleRate = "as source";
+  p.Volume = "128";
+  const auto out = Build(p, "mp3", Title(720, 576), "lbox", dialogs);
+  EXPECT_EQ(out.AudioChannels, -1);
+  EXPECT_EQ(out.AudioSampleRate, -1);
+  EXPECT_EQ(out.AudioBitrate, -1);
+  EXPECT_EQ(out.AudioVolume, 128);
+}
+
+TEST(BuildOutputOptions, FractionalAudioBitRateIsCut) {
+  TRecordingDialogs dialogs;
+  TFormatParams p = VideoParams("320x240");
+  p.AudioBitRate = "96.5";
+  EXPECT_EQ(Build(p, "mp4", Title(720, 576), "lbox", dialogs).AudioBitrate, 96500);
+  p.AudioBitRate = "0.0001";
+  EXPECT_EQ(Build(p, "mp4", Title(720, 576), "lbox", dialogs).AudioBitrate, -1);
+}
+
+TEST(BuildOutputOptions, VolumeThatIsNoIntegerStopsTheStart) {
+  TRecordingDialogs dialogs;
+  TFormatParams p = VideoParams("320x240");
+  p.Volume = "loud";
+  EXPECT_THROW(Build(p, "mp4", Title(720, 576), "lbox", dialogs), std::invalid_argument);
+}
+
+TEST(BuildOutputOptions, EncoderNamesDebiansFFmpegHas) {
+  EXPECT_EQ(ConversionAudioEncoder("libfaac"), "aac");
+  EXPECT_EQ(ConversionAudioEncoder("aac"), "aac");
+  EXPECT_EQ(ConversionAudioEncoder("ogg"), "libvorbis");
+  EXPECT_EQ(ConversionAudioEncoder("vorbis"), "libvorbis");
+  EXPECT_EQ(ConversionAudioEncoder("libvorbis"), "libvorbis");
+  EXPECT_EQ(ConversionAudioEncoder("libamr_nb"), "libopencore_amrnb");
+  EXPECT_EQ(ConversionAudioEncoder("libmp3lame"), "libmp3lame");
+  EXPECT_EQ(ConversionAudioEncoder(""), "");
+}
+
+TEST(BuildOutputOptions, NoAudioEncoderDisablesAudio) {
+  TRecordingDialogs dialogs;
+  TFormatParams p = VideoParams("320x240");
+  p.AudioEncoder = "";
+  EXPECT_TRUE(Build(p, "mp4", Title(720, 576), "lbox", dialogs).DisableAudio);
+}
+
+struct TTargetRow {
+  const char* Format;
+  const char* Size;
+  int32_t Target, Norm;
+  const char* Aspect;
+};
+class TargetPresetTest : public ::testing::TestWithParam<TTargetRow> {};
+
+TEST_P(TargetPresetTest, TargetNormAndAspect) {
+  TRecordingDialogs dialogs;
+  const auto& row = GetParam();
+  const auto out =
+      Build(VideoParams(row.Size, "mpeg1video"), row.Format, Title(720, 576), "center", dialogs);
+  EXPECT_EQ(out.Target, row.Target);
+  EXPECT_EQ(out.TargetNorm, row.Norm);
+  EXPECT_EQ(out.AspectRatio, row.Aspect);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, TargetPresetTest,
+                         ::testing::Values(TTargetRow{"ntsc-dvd", "720x480", 3, 2, "16:9"},
+                                           TTargetRow{"NTSC-DVD", "352x240", 3, 2, "4:3"},
+                                           TTargetRow{"pal-dvd", "720x576", 3, 1, "16:9"},
+                                           TTargetRow{"pal-dvd", "720x480", 3, 1, "4:3"},
+                                           TTargetRow{"ntsc-vcd", "720x480", 1, 2, "4:3"},
+                                           TTargetRow{"pal-vcd", "352x288", 1, 1, "4:3"},
+                                           TTargetRow{"ntsc-svcd", "480x480", 2, 2, "4:3"},
+                                           TTargetRow{"pal-svcd", "480x576", 2, 1, "4:3"},
+                                           TTargetRow{"mpeg", "352x288", 0, 0, ""}));
+
+TEST(BuildOutputOptions, Mpeg2AppliesTheDvdTarget) {
+  TRecordingDialogs dialogs;
+  const auto out =
+      Build(VideoParams("720x576", "mpeg2video"), "mpeg", Title(720, 576), "lbox", dialogs);
+  EXPECT_EQ(out.Target, 3);
+  EXPECT_EQ(out.VideoCodec, "mpeg2video");
+}
+
+TEST(BuildOutputOptions, X264PresetByFormat) {
+  TRecordingDialogs dialogs;
+  const auto preset = [&](const char* format) {
+    return Build(VideoParams("320x240", "libx264"), format, Title(720, 576), "lbox", dialogs)
+        .VideoPreset;
+  };
+  EXPECT_EQ(preset("mp4"), "libx264-mp4");
+  EXPECT_EQ(preset("PSP"), "libx264-psp");
+  EXPECT_EQ(preset("ipod"), "libx264-ipod");
+  EXPECT_EQ(preset("ps3"), "libx264-ps3");
+}
+
+TEST(BuildOutputOptions, ContainerDefaultCodecForOtherEncoders) {
+  TRecordingDialogs dialogs;
+  const auto out = Build(VideoParams("320x240", "swf"), "swf", Title(720, 576), "lbox", dialogs);
+  EXPECT_EQ(out.VideoCodec, "");
+  EXPECT_EQ(out.FileFormat, "");
+  const auto flv = Build(VideoParams("320x240", "flv"), "flv", Title(720, 576), "lbox", dialogs);
+  EXPECT_EQ(flv.VideoCodec, "");
+  EXPECT_EQ(flv.FileFormat, "flv");
+}
+
+TEST(BuildOutputOptions, DVFormatsApplyTheDVTarget) {
+  TRecordingDialogs dialogs;
+  const auto ntsc =
+      Build(VideoParams("720x480", "dvvideo"), "ntsc-dv", Title(720, 576), "lbox", dialogs);
+  EXPECT_EQ(ntsc.OptionLines, "target=ntsc-dv");
+  EXPECT_EQ(ntsc.VideoCodec, "dvvideo");
+  const auto pal =
+      Build(VideoParams("720x576", "dvvideo"), "pal-dv", Title(720, 576), "lbox", dialogs);
+  EXPECT_EQ(pal.OptionLines, "target=pal-dv");
+}
+
+TEST(BuildOutputOptions, FrameRateAsWritten) {
+  TRecordingDialogs dialogs;
+  TFormatParams p = VideoParams("320x240");
+  p.FrameRate = "29.97";
+  EXPECT_EQ(Build(p, "mp4", Title(720, 576), "lbox", dialogs).FrameRate, "29.97");
+  p.FrameRate = "0";
+  EXPECT_EQ(Build(p, "mp4", Title(720, 576), "lbox", dialogs).FrameRate, "");
+  p.FrameRate = "fast";
+  EXPECT_EQ(Build(p, "mp4", Title(720, 576), "lbox", dialogs).FrameRate, "");
+}
+
+// ---- output names ----------------------------------------------------------------------
+
+class OutputNameTest : public ConfigEnvTest {};
+
+TEST_F(OutputNameTest, NewThenNumbered) {
+  const auto global = CreateGlobalObject();
+  const std::string out = Folder + "/out";
+  global->Settings().SetOutPutDir(out);
+  TRecordingDialogs dialogs;
+  const std::string first = MakeOutputFileName(*global, "DVD Title 1", ".swf", dialogs);
+  EXPECT_EQ(first, out + "/DVD Title 1_(new).swf");
+  EXPECT_TRUE(fs::is_directory(out));  // created on the way
+  std::ofstream(first) << "x";
+  const std::string second = MakeOutputFileName(*global, "DVD Title 1", ".swf", dialogs);
+  EXPECT_EQ(second, out + "/DVD Title 1_(new_1).swf");
+  std::ofstream(second) << "x";
+  EXPECT_EQ(MakeOutputFileName(*global, "DVD Title 1", ".swf", dialogs),
+            out + "/DVD Title 1_(new_2).swf");
+  EXPECT_EQ(MakeOutputFileName(*global, "DVD Title 3", ".swf", dialogs),
+            out + "/DVD Title 3_(new).swf");
+  // A caption with a folder and an extension keeps only its name.
+  EXPECT_EQ(MakeOutputFileName(*global, "/media/clips/take.vob", ".mp4", dialogs),
+            out + "/take_(new).mp4");
+  EXPECT_TRUE(dialogs.Warnings.empty());
+}
+
+TEST_F(OutputNameTest, FolderThatCannotBeCreatedFallsBack) {
+  const auto global = CreateGlobalObject();
+  // A folder below a plain file can never be created, not even by root.
+  std::ofstream(Folder + "/plain") << "x";
+  const std::string bad = Folder + "/plain/out";
+  global->Settings().SetOutPutDir(bad);
+  TRecordingDialogs dialogs;
+  const std::string name = MakeOutputFileName(*global, "DVD Title 1", ".swf", dialogs);
+  EXPECT_EQ(name, DefaultVideoFolder() + "/DVD Title 1_(new).swf");
+  ASSERT_EQ(dialogs.Warnings.size(), 1u);
+  EXPECT_EQ(dialogs.Warnings[0], "Warning: Cannot create output directory:" + bad +
+                                     ".It will create default directory " + DefaultVideoFolder() +
+                                     "!");
+  EXPECT_TRUE(fs::is_directory(DefaultVideoFolder()));
+  EXPECT_EQ(global->Settings().OutPutDir(), DefaultVideoFolder());
+}
+
+TEST_F(OutputNameTest, PerRunFolderIsNotWrittenBack) {
+  const auto global = CreateGlobalObject();
+  global->Settings().SetOutPutDir(Folder + "/stored");
+  std::ofstream(Folder + "/plain") << "x";
+  TRecordingDialogs dialogs;
+  EXPECT_EQ(MakeOutputFileName(*global, "DVD Title 2", ".mp3", dialogs, Folder + "/run"),
+            Folder + "/run/DVD Title 2_(new).mp3");
+  EXPECT_EQ(MakeOutputFileName(*global, "DVD Title 2", ".mp3", dialogs, Folder + "/plain/x"),
+            DefaultVideoFolder() + "/DVD Title 2_(new).mp3");
+  EXPECT_EQ(global->Settings().OutPutDir(), Folder + "/stored");
+}
+
+// ---- progress texts --------------------------------------------------------------------
+
+TEST(DescribeProgress, LabelsAndPercent) {
+  TProgressInfo info;
+  info.JobIndex = 1;
+  info.OutputTime = 4'500'000;
+  info.ExpectedDuration = 12'000'000;
+  info.OutputSize = 123'456;
+  const auto p = TConversionRun::DescribeProgress(info, 3, 2, "DVD Title 4");
+  EXPECT_EQ(p.Percent, 37);
+  EXPECT_EQ(p.CellText, "37%");
+  EXPECT_EQ(p.CurrentTimeText, "4 Second");
+  EXPECT_EQ(p.LengthText, "12 Second");
+  EXPECT_EQ(p.FileSizeText, "123 kb");
+  EXPECT_EQ(p.ProgressText, "[2/2]");
+  EXPECT_EQ(p.FileText, "DVD Title 4");
+  EXPECT_EQ(p.Row, 3);
+}
+
+TEST(DescribeProgress, UnknownLengthDividesByNothing) {
+  for (int64_t expected : {int64_t(0), int64_t(-1)}) {
+    TProgressInfo info;
+    info.JobIndex = 0;
+    info.OutputTime = 2'000'000;
+    info.ExpectedDuration = expected;
+    const auto p = TConversionRun::DescribeProgress(info, 0, 1, "DVD Title 1");
+    EXPECT_EQ(p.Percent, -1);
+    EXPECT_EQ(p.CellText, "");
+    EXPECT_EQ(p.LengthText, "unknown");
+    EXPECT_EQ(p.CurrentTimeText, "2 Second");
+  }
+}
+
+TEST(DescribeProgress, PastTheEndShowsAHundred) {
+  TProgressInfo info;
+  info.JobIndex = 0;
+  info.OutputTime = 12'040'000;
+  info.ExpectedDuration = 12'000'000;
+  EXPECT_EQ(TConversionRun::DescribeProgress(info, 0, 1, "x").Percent, 100);
+}
+
+TEST(DescribeProgress, LongCaptionsAreShortened) {
+  TProgressInfo info;
+  info.ExpectedDuration = 1;
+  const std::string fifty(50, 'a');
+  EXPECT_EQ(TConversionRun::DescribeProgress(info, 0, 1, fifty).FileText, fifty);
+  const std::string longer = std::string(60, 'b') + ".vob";
+  EXPECT_EQ(TConversionRun::DescribeProgress(info, 0, 1, longer).FileText,
+            std::string(44, 'b') + "...vob");
+}
+
+}  // namespace
