@@ -1,0 +1,493 @@
+// dvdswf-cli as a user runs it: on fixture disc A (and B), with a fresh settings folder per
+// test, checking the files it writes with Debian's ffmpeg and ffprobe.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+struct TRunResult {
+  int Status = -1;
+  std::string Out, Err;
+  std::vector<std::string> OutLines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(Out);
+    for (std::string line; std::getline(in, line);)
+      if (!line.empty()) lines.push_back(line);
+    return lines;
+  }
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Folder = TestFolder();
+    Config = Folder + "/config";
+    Home = Folder + "/home";
+    OutDir = Folder + "/out";
+    fs::create_directories(Home);
+    DiscA = FixturesDir() + "/disc_a";
+    DiscB = FixturesDir() + "/disc_b";
+    ASSERT_TRUE(fs::is_directory(DiscA)) << "fixture disc A is missing";
+  }
+
+  // Runs the program with the test's own settings and home folders.
+  TRunResult Run(const std::string& args) const {
+    TRunResult result;
+    const std::string err = Folder + "/stderr.txt";
+    result.Out = RunCommand("env -u XDG_CONFIG_HOME DVDSWF_CONFIG_DIR=" + Quote(Config) +
+                                " HOME=" + Quote(Home) + " " + Quote(DVDSWF_CLI) + " " + args +
+                                " 2>" + Quote(err) + " </dev/null",
+                            &result.Status);
+    result.Err = ReadFile(err);
+    return result;
+  }
+
+  // Converts and returns the one output file (failing the test when there is none).
+  std::string Convert(const std::string& args, const std::string& disc = "") {
+    const TRunResult r = Run("convert " + Quote(disc.empty() ? DiscA : disc) + " --out " +
+                             Quote(OutDir) + " " + args);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    const auto lines = r.OutLines();
+    EXPECT_EQ(lines.size(), 1u) << r.Out << r.Err;
+    if (lines.empty()) return "";
+    EXPECT_TRUE(fs::exists(lines[0])) << lines[0];
+    return lines[0];
+  }
+
+  std::string Folder, Config, Home, OutDir, DiscA, DiscB;
+};
+
+// ---- what ffmpeg and ffprobe say about a file --------------------------------------------
+
+bool DecodesCleanly(const std::string& file) {
+  int status = -1;
+  const std::string errors =
+      RunCommand("ffmpeg -nostdin -v error -i " + Quote(file) + " -f null - 2>&1", &status);
+  EXPECT_EQ(errors, "") << file;
+  return status == 0 && errors.empty();
+}
+
+// The time of the last decoded sample or picture, as ffmpeg's report gives it.
+double DecodedDuration(const std::string& file) {
+  const std::string report = RunCommand("ffmpeg -nostdin -i " + Quote(file) +
+                                        " -f null - 2>&1 | tr '\\r' '\\n' | "
+                                        "grep -o 'time=[0-9:.]*' | tail -n 1");
+  int h = 0, m = 0;
+  double s = 0;
+  if (std::sscanf(report.c_str(), "time=%d:%d:%lf", &h, &m, &s) != 3) return -1;
+  return h * 3600 + m * 60 + s;
+}
+
+nlohmann::json Probe(const std::string& file) {
+  const std::string text = RunCommand(
+      "ffprobe -v error -print_format json -show_format "
+      "-show_streams " +
+      Quote(file));
+  return nlohmann::json::parse(text, nullptr, false);
+}
+
+const nlohmann::json* StreamOf(const nlohmann::json& probe, const std::string& type) {
+  if (!probe.contains("streams")) return nullptr;
+  for (const auto& stream : probe["streams"])
+    if (stream.value("codec_type", "") == type) return &stream;
+  return nullptr;
+}
+
+// The dominant tone of the first audio stream, from zero crossings of 2 s of mono.
+double ToneFrequency(const std::string& file, double from = 0.5) {
+  const std::string pcm = RunCommand("ffmpeg -nostdin -v error -ss " + std::to_string(from) +
+                                     " -i " + Quote(file) + " -t 2 -vn -ac 1 -ar 48000 -f s16le -");
+  const size_t samples = pcm.size() / 2;
+  if (samples < 4800) return -1;
+  int crossings = 0;
+  int16_t previous = 0;
+  for (size_t i = 0; i < samples; ++i) {
+    int16_t value;
+    std::memcpy(&value, pcm.data() + 2 * i, 2);
+    if (i > 0 && ((previous < 0) != (value < 0))) ++crossings;
+    previous = value;
+  }
+  return crossings / 2.0 / (double(samples) / 48000);
+}
+
+// A region of the picture at `time` as RGB bytes.
+std::string Region(const std::string& file, double time, int x, int y, int w, int h) {
+  return RunCommand("ffmpeg -nostdin -v error -ss " + std::to_string(time) + " -i " + Quote(file) +
+                    " -frames:v 1 -vf crop=" + std::to_string(w) + ":" + std::to_string(h) + ":" +
+                    std::to_string(x) + ":" + std::to_string(y) + " -f rawvideo -pix_fmt rgb24 -");
+}
+
+double Mean(const std::string& bytes) {
+  if (bytes.empty()) return -1;
+  double sum = 0;
+  for (unsigned char c : bytes) sum += c;
+  return sum / bytes.size();
+}
+
+double MeanAbsDifference(const std::string& a, const std::string& b) {
+  EXPECT_EQ(a.size(), b.size());
+  if (a.size() != b.size() || a.empty()) return -1;
+  double sum = 0;
+  for (size_t i = 0; i < a.size(); ++i)
+    sum += std::abs(int(static_cast<unsigned char>(a[i])) - int(static_cast<unsigned char>(b[i])));
+  return sum / a.size();
+}
+
+std::pair<int, int> FrameSize(const std::string& file) {
+  const auto probe = Probe(file);
+  const auto* video = StreamOf(probe, "video");
+  if (!video) return {-1, -1};
+  return {video->value("width", -1), video->value("height", -1)};
+}
+
+// ---- the 19 formats ----------------------------------------------------------------------
+
+struct TFormatRow {
+  int Code;
+  const char* Container;  // ffprobe's format_name
+  const char* Video;      // empty: no video stream
+  const char* Audio;
+};
+
+void PrintTo(const TFormatRow& row, std::ostream* os) {
+  *os << row.Code;
+}
+
+class CliFormatTest : public CliTest, public ::testing::WithParamInterface<TFormatRow> {};
+
+TEST_P(CliFormatTest, WholeTitleDecodesWithTheFormatsStreams) {
+  const TFormatRow& row = GetParam();
+  const std::string file = Convert("--title 1 --format " + std::to_string(row.Code));
+  if (file.empty()) return;
+  EXPECT_TRUE(DecodesCleanly(file));
+  const auto probe = Probe(file);
+  ASSERT_TRUE(probe.contains("format")) << file;
+  EXPECT_EQ(probe["format"].value("format_name", ""), row.Container);
+  const auto* video = StreamOf(probe, "video");
+  if (*row.Video) {
+    ASSERT_NE(video, nullptr);
+    EXPECT_EQ(video->value("codec_name", ""), row.Video);
+  } else {
+    EXPECT_EQ(video, nullptr);
+  }
+  const auto* audio = StreamOf(probe, "audio");
+  ASSERT_NE(audio, nullptr);
+  EXPECT_EQ(audio->value("codec_name", ""), row.Audio);
+  EXPECT_NEAR(DecodedDuration(file), 12.0, 0.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, CliFormatTest,
+    ::testing::Values(
+        TFormatRow{0, "flv", "flv1", "mp3"}, TFormatRow{1, "swf", "flv1", "mp3"},
+        TFormatRow{100, "mpeg", "mpeg1video", "mp2"}, TFormatRow{101, "mpeg", "mpeg2video", "mp2"},
+        TFormatRow{102, "mov,mp4,m4a,3gp,3g2,mj2", "mpeg4", "aac"},
+        TFormatRow{103, "mov,mp4,m4a,3gp,3g2,mj2", "h264", "aac"},
+        TFormatRow{104, "avi", "mpeg4", "mp3"}, TFormatRow{105, "asf", "wmv2", "wmav2"},
+        TFormatRow{106, "avi", "mpeg4", "mp3"}, TFormatRow{107, "avi", "mpeg4", "mp3"},
+        TFormatRow{108, "dv", "dvvideo", "pcm_s16le"},
+        TFormatRow{109, "dv", "dvvideo", "pcm_s16le"}, TFormatRow{200, "mp3", "", "mp3"},
+        TFormatRow{201, "aac", "", "aac"}, TFormatRow{202, "mov,mp4,m4a,3gp,3g2,mj2", "", "aac"},
+        TFormatRow{203, "asf", "", "wmav2"}, TFormatRow{204, "wav", "", "pcm_s16le"},
+        TFormatRow{205, "ogg", "", "vorbis"}, TFormatRow{206, "ac3", "", "ac3"}),
+    [](const auto& info) { return std::to_string(info.param.Code); });
+
+// ---- the stored format, names, folders ---------------------------------------------------
+
+TEST_F(CliTest, FreshSettingsConvertToFlashSwfAndNumberTheNextRun) {
+  const std::string first = Convert("--title 1 --length 2");
+  EXPECT_EQ(first, OutDir + "/DVD Title 1_(new).swf");
+  EXPECT_EQ(FrameSize(first), std::make_pair(320, 240));
+  const std::string second = Convert("--title 1 --length 2");
+  EXPECT_EQ(second, OutDir + "/DVD Title 1_(new_1).swf");
+}
+
+TEST_F(CliTest, StoredOutputFolderIsUsedWithoutOut) {
+  fs::create_directories(Config);
+  fs::create_directories(Folder + "/stored");
+  std::ofstream(Config + "/korveldvdtoswfconverter.ini")
+      << "[settings]\nOutPutDir=" << Folder << "/stored\nFormatCode=200\n";
+  const TRunResult r = Run("convert " + Quote(DiscA) + " --title 3");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.OutLines(), std::vector<std::string>{Folder + "/stored/DVD Title 3_(new).mp3"});
+}
+
+TEST_F(CliTest, OutputFolderThatCannotBeMadeFallsBackToTheHomeFolder) {
+  fs::create_directories(Folder);
+  std::ofstream(Folder + "/plain") << "x";
+  const TRunResult r = Run("convert " + Quote(DiscA) + " --title 3 --format 204 --out " +
+                           Quote(Folder + "/plain/out"));
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.OutLines(), std::vector<std::string>{Home + "/videoconverter/DVD Title 3_(new).wav"});
+  EXPECT_NE(r.Err.find("Cannot create output directory:" + Folder +
+                       "/plain/out.It will create "
+                       "default directory " +
+                       Home + "/videoconverter!"),
+            std::string::npos)
+      << r.Err;
+}
+
+TEST_F(CliTest, SeveralTitlesOneAfterAnother) {
+  const TRunResult r =
+      Run("convert " + Quote(DiscA) + " --title 3 --title 2 --format 204 --out " + Quote(OutDir));
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  // Jobs follow the list order.
+  EXPECT_EQ(r.OutLines(), (std::vector<std::string>{OutDir + "/DVD Title 2_(new).wav",
+                                                    OutDir + "/DVD Title 3_(new).wav"}));
+  EXPECT_NEAR(DecodedDuration(OutDir + "/DVD Title 2_(new).wav"), 7.0, 0.5);
+  EXPECT_NEAR(DecodedDuration(OutDir + "/DVD Title 3_(new).wav"), 3.0, 0.5);
+}
+
+// ---- trim, chapters, tracks --------------------------------------------------------------
+
+TEST_F(CliTest, TrimStartAndLength) {
+  const std::string file = Convert("--title 1 --format 103 --start 0:00:02 --length 3");
+  EXPECT_NEAR(DecodedDuration(file), 3.0, 0.5);
+  EXPECT_TRUE(DecodesCleanly(file));
+}
+
+TEST_F(CliTest, ChapterRange) {
+  // A chapter starts on a disc sector, where the audio of the multiplex runs about half a
+  // second ahead of the picture, so the output may begin up to that much early.
+  EXPECT_NEAR(DecodedDuration(Convert("--title 1 --format 204 --chapters 2-3")), 8.0, 0.6);
+  EXPECT_NEAR(DecodedDuration(Convert("--title 1 --format 204 --chapters 2")), 4.0, 0.6);
+  EXPECT_NEAR(DecodedDuration(Convert("--title 1 --format 204 --chapters 1")), 4.0, 0.6);
+}
+
+TEST_F(CliTest, AudioChoiceShowsInTheTone) {
+  const auto manifest = ReadManifest("a");
+  const auto tracks = ManifestRecords(manifest, "audio", 1);
+  ASSERT_EQ(tracks.size(), 2u);
+  for (const auto& track : tracks) {
+    const std::string file =
+        Convert("--title 1 --format 204 --length 3 --audio " + track.Get("id"));
+    EXPECT_NEAR(ToneFrequency(file), track.Number("hz"), 10) << track.Get("id");
+  }
+}
+
+// ---- crop and zoom -----------------------------------------------------------------------
+
+TEST_F(CliTest, CropWithCenterKeepsTheCroppedSize) {
+  const std::string file =
+      Convert("--title 1 --format 103 --length 1 --zoom center --crop 16,16,8,8");
+  EXPECT_EQ(FrameSize(file), std::make_pair(704, 544));
+}
+
+TEST_F(CliTest, LetterboxOfNtscInto320x240HasBarsOf14Rows) {
+  if (!fs::is_directory(DiscB)) GTEST_SKIP() << "fixture disc B is missing";
+  const std::string file =
+      Convert("--title 1 --format 103 --length 2 --zoom lbox --set paraVideoSize=320x240", DiscB);
+  EXPECT_EQ(FrameSize(file), std::make_pair(320, 240));
+  // scale=320:212,pad=320:240:0:14: black above row 14 and below row 226, picture between.
+  EXPECT_LT(Mean(Region(file, 1, 0, 2, 320, 10)), 8);
+  EXPECT_LT(Mean(Region(file, 1, 0, 228, 320, 10)), 8);
+  EXPECT_GT(Mean(Region(file, 1, 0, 18, 40, 10)), 20);
+}
+
+TEST_F(CliTest, PanAndFullFillTheFormatsSize) {
+  EXPECT_EQ(FrameSize(Convert("--title 1 --format 0 --length 1 --zoom pan")),
+            std::make_pair(320, 240));
+  EXPECT_EQ(FrameSize(Convert("--title 1 --format 0 --length 1 --zoom full "
+                              "--set paraVideoSize=400x300")),
+            std::make_pair(400, 300));
+}
+
+TEST_F(CliTest, H263SizeSnaps) {
+  const std::string file = Convert(
+      "--title 1 --format 104 --length 1 --zoom full --set paraVideoEncoder=h263 "
+      "--set paraVideoSize=400x300");
+  EXPECT_EQ(FrameSize(file), std::make_pair(704, 576));
+  EXPECT_TRUE(DecodesCleanly(file));
+}
+
+// ---- effects -----------------------------------------------------------------------------
+
+TEST_F(CliTest, BrightnessHalvesTheLevel) {
+  const std::string plain = Convert("--title 1 --format 103 --length 2 --zoom center");
+  const std::string dark =
+      Convert("--title 1 --format 103 --length 2 --zoom center --brightness 128");
+  // A flat patch of the title's background, clear of the drawn digits.
+  const double before = Mean(Region(plain, 1, 8, 8, 48, 48));
+  const double after = Mean(Region(dark, 1, 8, 8, 48, 48));
+  ASSERT_GT(before, 20);
+  EXPECT_NEAR(after / before, 0.5, 0.08) << before << " -> " << after;
+}
+
+TEST_F(CliTest, WatermarksShowOnlyInsideTheirWindow) {
+  const std::string bmp = Folder + "/mark.bmp";
+  int status = -1;
+  RunCommand(
+      "ffmpeg -nostdin -v error -f lavfi -i color=c=red:s=64x48 -frames:v 1 -pix_fmt bgr24 " +
+          Quote(bmp),
+      &status);
+  ASSERT_EQ(status, 0);
+  // A high bit rate keeps the encoder's own differences between the two runs small.
+  const std::string quality = " --set paraVideoBitRate=6000";
+  const std::string plain = Convert("--title 1 --format 103 --length 4 --zoom center" + quality);
+  const std::string marked = Convert("--title 1 --format 103 --length 4 --zoom center" + quality +
+                                     " --text-watermark "
+                                     "'WATERMARK@300,400,255,1-1' "
+                                     "--image-watermark " +
+                                     Quote(bmp + "@600,40,255,2-2"));
+  // Text: inside its window at 1.5 s, gone at 0.5 s and 2.5 s.
+  EXPECT_GT(MeanAbsDifference(Region(plain, 1.5, 300, 400, 120, 24),
+                              Region(marked, 1.5, 300, 400, 120, 24)),
+            8);
+  for (double t : {0.5, 2.5})
+    EXPECT_LT(MeanAbsDifference(Region(plain, t, 300, 400, 120, 24),
+                                Region(marked, t, 300, 400, 120, 24)),
+              2)
+        << t;
+  // Picture: red at 2.5 s only.
+  const std::string inside = Region(marked, 2.5, 608, 48, 48, 32);
+  ASSERT_EQ(inside.size(), 48u * 32 * 3);
+  double red = 0, green = 0;
+  for (size_t i = 0; i < inside.size(); i += 3) {
+    red += static_cast<unsigned char>(inside[i]);
+    green += static_cast<unsigned char>(inside[i + 1]);
+  }
+  EXPECT_GT(red / (48 * 32), 200);
+  EXPECT_LT(green / (48 * 32), 40);
+  for (double t : {1.5, 3.5})
+    EXPECT_LT(
+        MeanAbsDifference(Region(plain, t, 608, 48, 48, 32), Region(marked, t, 608, 48, 48, 32)), 2)
+        << t;
+}
+
+TEST_F(CliTest, MissingWatermarkPictureIsLoggedAndTheConversionCompletes) {
+  const TRunResult r =
+      Run("convert " + Quote(DiscA) + " --title 3 --format 103 --out " + Quote(OutDir) +
+          " --image-watermark " + Quote(Folder + "/missing.bmp@10,10"));
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(r.Err.find("Error occurs OnCustomHook: "), std::string::npos) << r.Err;
+  ASSERT_EQ(r.OutLines().size(), 1u);
+  EXPECT_TRUE(DecodesCleanly(r.OutLines()[0]));
+  EXPECT_NEAR(DecodedDuration(r.OutLines()[0]), 3.0, 0.5);
+}
+
+// ---- listings ----------------------------------------------------------------------------
+
+TEST_F(CliTest, TitlesAsJsonMatchTheManifest) {
+  const TRunResult r = Run("titles " + Quote(DiscA) + " --json");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const auto list = nlohmann::json::parse(r.Out);
+  const auto manifest = ReadManifest("a");
+  const auto titles = ManifestRecords(manifest, "title");
+  ASSERT_EQ(list.size(), titles.size());
+  for (size_t i = 0; i < titles.size(); ++i) {
+    const auto& item = list[i];
+    const int title = titles[i].Int("title");
+    EXPECT_EQ(item["title"], title);
+    EXPECT_NEAR(item["duration"].get<double>(), titles[i].Number("duration"), 0.5);
+    EXPECT_EQ(item["chapters"], titles[i].Int("chapters"));
+    EXPECT_EQ(item["width"], titles[i].Int("width"));
+    EXPECT_EQ(item["height"], titles[i].Int("height"));
+    EXPECT_EQ(item["video_format"], "MPEG-2");
+    const auto audio = ManifestRecords(manifest, "audio", title);
+    ASSERT_EQ(item["audio"].size(), audio.size());
+    for (size_t a = 0; a < audio.size(); ++a) EXPECT_EQ(item["audio"][a]["id"], audio[a].Int("id"));
+    const auto subs = ManifestRecords(manifest, "subtitle", title);
+    ASSERT_EQ(item["subtitles"].size(), subs.size());
+    for (size_t s = 0; s < subs.size(); ++s)
+      EXPECT_EQ(item["subtitles"][s]["id"], subs[s].Int("id"));
+  }
+  const TRunResult plain = Run("titles " + Quote(DiscA));
+  ASSERT_EQ(plain.Status, 0);
+  EXPECT_EQ(plain.OutLines().size(), titles.size());
+  EXPECT_EQ(plain.OutLines()[0].rfind("1  0:00:12  3 chapters  720x576  MPEG-2  audio: 128 ", 0),
+            0u)
+      << plain.Out;
+}
+
+TEST_F(CliTest, FormatsListTheCatalogue) {
+  const TRunResult r = Run("formats --json");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const auto list = nlohmann::json::parse(r.Out);
+  ASSERT_EQ(list.size(), 19u);
+  EXPECT_EQ(list[1]["code"], 1);
+  EXPECT_EQ(list[1]["group"], "Flash Video");
+  EXPECT_EQ(list[1]["name"], "Flash SWF Format (*.swf)");
+  EXPECT_EQ(list[1]["ext"], "swf");
+  EXPECT_EQ(list[18]["code"], 206);
+  EXPECT_EQ(list[18]["ext"], "ac3");
+  EXPECT_EQ(Run("formats").OutLines().size(), 19u);
+}
+
+// ---- help and refusals -------------------------------------------------------------------
+
+TEST_F(CliTest, HelpOnTheProgramAndEverySubcommand) {
+  TRunResult r = Run("--help");
+  EXPECT_EQ(r.Status, 0);
+  for (const char* word : {"titles", "formats", "convert"})
+    EXPECT_NE(r.Out.find(word), std::string::npos) << word;
+  r = Run("titles --help");
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_NE(r.Out.find("--json"), std::string::npos);
+  r = Run("formats --help");
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_NE(r.Out.find("--json"), std::string::npos);
+  r = Run("convert --help");
+  EXPECT_EQ(r.Status, 0);
+  for (const char* flag :
+       {"--title", "--format", "--chapters", "--audio", "--subtitle", "--start", "--length",
+        "--crop", "--zoom", "--brightness", "--contrast", "--saturation", "--exposure",
+        "--text-watermark", "--image-watermark", "--set", "--out"})
+    EXPECT_NE(r.Out.find(flag), std::string::npos) << flag;
+}
+
+class CliRefusalTest : public CliTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CliRefusalTest, OneLineExitTwoNothingWritten) {
+  std::string args = GetParam();
+  for (std::string key : {"{A}", "{OUT}", "{NONE}"}) {
+    const std::string value = key == "{A}"     ? Quote(DiscA)
+                              : key == "{OUT}" ? Quote(OutDir)
+                                               : Quote(Folder + "/none");
+    for (size_t at; (at = args.find(key)) != std::string::npos;)
+      args.replace(at, key.size(), value);
+  }
+  const TRunResult r = Run(args);
+  EXPECT_EQ(r.Status, 2) << r.Err;
+  EXPECT_EQ(r.Out, "");
+  EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+  EXPECT_EQ(r.Err.rfind("dvdswf-cli: ", 0), 0u) << r.Err;
+  EXPECT_FALSE(fs::exists(OutDir));
+  EXPECT_FALSE(fs::exists(Home + "/videoconverter"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bad, CliRefusalTest,
+    ::testing::Values(
+        "convert {NONE} --out {OUT}", "titles {NONE}", "convert {A} --title 9 --out {OUT}",
+        "convert {A} --title 0 --out {OUT}", "convert {A} --format 7 --out {OUT}",
+        "convert {A} --format x --out {OUT}", "convert {A} --bogus --out {OUT}",
+        "convert {A} --zoom wide --out {OUT}", "convert {A} --brightness 600 --out {OUT}",
+        "convert {A} --title 1 --chapters 2-5 --out {OUT}",
+        "convert {A} --title 1 --audio 130 --out {OUT}",
+        "convert {A} --title 1 --subtitle 40 --out {OUT}",
+        "convert {A} --start 1:2:3:4 --out {OUT}", "convert {A} --title 3 --start 5 --out {OUT}",
+        "convert {A} --crop 1,2,3 --out {OUT}", "convert {A} --crop 300,300,0,0 --out {OUT}",
+        "convert {A} --text-watermark nowhere --out {OUT}",
+        "convert {A} --set paraNothing=1 --out {OUT}",
+        "convert {A} --set paraVideoSize=640x --out {OUT}", "convert", "bogus", ""));
+
+}  // namespace
