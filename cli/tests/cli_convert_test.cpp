@@ -384,6 +384,39 @@ TEST_F(CliTest, MissingWatermarkPictureIsLoggedAndTheConversionCompletes) {
   EXPECT_NEAR(DecodedDuration(r.OutLines()[0]), 3.0, 0.5);
 }
 
+TEST_F(CliTest, InterruptStopsCleanlyWithAPlayableFile) {
+  // Three titles at full size; Ctrl-C as soon as the first progress line appears.
+  const std::string err = Folder + "/stderr.txt";
+  const std::string script = "env -u XDG_CONFIG_HOME DVDSWF_CONFIG_DIR=" + Quote(Config) +
+                             " HOME=" + Quote(Home) + " " + Quote(DVDSWF_CLI) + " convert " +
+                             Quote(DiscA) + " --format 103 --zoom center --out " + Quote(OutDir) +
+                             " >" + Quote(Folder + "/stdout.txt") + " 2>" + Quote(err) +
+                             " </dev/null & pid=$!; "
+                             "while kill -0 $pid 2>/dev/null && ! grep -q % " +
+                             Quote(err) +
+                             "; "
+                             "do sleep 0.01; done; kill -INT $pid 2>/dev/null; wait $pid; echo $?";
+  int status = -1;
+  const std::string code = RunCommand("bash -c " + Quote(script), &status);
+  const int exitCode = std::atoi(code.c_str());
+  const std::string out = ReadFile(Folder + "/stdout.txt");
+  // The run may have ended before the signal came; either way every printed file plays.
+  EXPECT_TRUE(exitCode == 130 || exitCode == 0) << code << ReadFile(err);
+  std::istringstream lines(out);
+  int files = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty()) continue;
+    ++files;
+    EXPECT_TRUE(DecodesCleanly(line)) << line;
+  }
+  if (exitCode == 130) {
+    EXPECT_LT(files, 3);
+    EXPECT_NE(ReadFile(err).find("stopped"), std::string::npos) << ReadFile(err);
+  } else {
+    EXPECT_EQ(files, 3);
+  }
+}
+
 // ---- listings ----------------------------------------------------------------------------
 
 TEST_F(CliTest, TitlesAsJsonMatchTheManifest) {
