@@ -53,10 +53,12 @@ class CliTest : public ::testing::Test {
   TRunResult Run(const std::string& args) const {
     TRunResult result;
     const std::string err = Folder + "/stderr.txt";
-    result.Out = RunCommand("env -u XDG_CONFIG_HOME DVDSWF_CONFIG_DIR=" + Quote(Config) +
-                                " HOME=" + Quote(Home) + " " + Quote(DVDSWF_CLI) + " " + args +
-                                " 2>" + Quote(err) + " </dev/null",
-                            &result.Status);
+    result.Out =
+        RunCommand("env -u XDG_CONFIG_HOME LSAN_OPTIONS=suppressions=" DVDSWF_CLI_LSAN_SUPPRESSIONS
+                   " DVDSWF_CONFIG_DIR=" +
+                       Quote(Config) + " HOME=" + Quote(Home) + " " + Quote(DVDSWF_CLI) + " " +
+                       args + " 2>" + Quote(err) + " </dev/null",
+                   &result.Status);
     result.Err = ReadFile(err);
     return result;
   }
@@ -387,15 +389,17 @@ TEST_F(CliTest, MissingWatermarkPictureIsLoggedAndTheConversionCompletes) {
 TEST_F(CliTest, InterruptStopsCleanlyWithAPlayableFile) {
   // Three titles at full size; Ctrl-C as soon as the first progress line appears.
   const std::string err = Folder + "/stderr.txt";
-  const std::string script = "env -u XDG_CONFIG_HOME DVDSWF_CONFIG_DIR=" + Quote(Config) +
-                             " HOME=" + Quote(Home) + " " + Quote(DVDSWF_CLI) + " convert " +
-                             Quote(DiscA) + " --format 103 --zoom center --out " + Quote(OutDir) +
-                             " >" + Quote(Folder + "/stdout.txt") + " 2>" + Quote(err) +
-                             " </dev/null & pid=$!; "
-                             "while kill -0 $pid 2>/dev/null && ! grep -q % " +
-                             Quote(err) +
-                             "; "
-                             "do sleep 0.01; done; kill -INT $pid 2>/dev/null; wait $pid; echo $?";
+  const std::string script =
+      "env -u XDG_CONFIG_HOME LSAN_OPTIONS=suppressions=" DVDSWF_CLI_LSAN_SUPPRESSIONS
+      " DVDSWF_CONFIG_DIR=" +
+      Quote(Config) + " HOME=" + Quote(Home) + " " + Quote(DVDSWF_CLI) + " convert " +
+      Quote(DiscA) + " --format 103 --zoom center --out " + Quote(OutDir) + " >" +
+      Quote(Folder + "/stdout.txt") + " 2>" + Quote(err) +
+      " </dev/null & pid=$!; "
+      "while kill -0 $pid 2>/dev/null && ! grep -q % " +
+      Quote(err) +
+      "; "
+      "do sleep 0.01; done; kill -INT $pid 2>/dev/null; wait $pid; echo $?";
   int status = -1;
   const std::string code = RunCommand("bash -c " + Quote(script), &status);
   const int exitCode = std::atoi(code.c_str());
