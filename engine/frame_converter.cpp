@@ -50,6 +50,7 @@ bool FrameConverter::ToRGB(const uint8_t* const data[4], const int linesize[4],
   if (!FBitmap) FBitmap = std::make_unique<TBitmap>();
   if (FBitmap->Width() != width || FBitmap->Height() != height) FBitmap->SetSize(width, height);
   const size_t rowBytes = size_t(width) * 3;
+  FBufferCurrent = false;
   if (Direct(format, width, height, linesize)) {
     for (int y = 0; y < height; ++y)
       std::memcpy(FBitmap->ScanLine(y), data[0] + size_t(y) * linesize[0], rowBytes);
@@ -61,6 +62,18 @@ bool FrameConverter::ToRGB(const uint8_t* const data[4], const int linesize[4],
   sws_scale(FToRGB, data, linesize, 0, height, FBuffer, FBufferLinesize);
   for (int y = 0; y < height; ++y)
     std::memcpy(FBitmap->ScanLine(y), FBuffer[0] + size_t(y) * FBufferLinesize[0], rowBytes);
+  FBufferCurrent = true;
+  return true;
+}
+
+bool FrameConverter::Unchanged() const {
+  if (!FBufferCurrent || !FBitmap || FBitmap->Width() != FBufferWidth ||
+      FBitmap->Height() != FBufferHeight)
+    return false;
+  const size_t rowBytes = size_t(FBufferWidth) * 3;
+  for (int y = 0; y < FBufferHeight; ++y)
+    if (std::memcmp(FBitmap->ScanLine(y), FBuffer[0] + size_t(y) * FBufferLinesize[0], rowBytes))
+      return false;
   return true;
 }
 

@@ -32,6 +32,11 @@ class FrameConverter {
   bool FromRGB(uint8_t* const data[4], const int linesize[4], AVPixelFormat format, int height,
                int width);
 
+  // Whether Bitmap() still holds what the last ToRGB put there (a handler that drew nothing
+  // needs no conversion back). Only after a ToRGB that went through the scaler; false
+  // otherwise.
+  bool Unchanged() const;
+
   // Created at the first ToRGB; lock Canvas() when another thread draws on it.
   TBitmap* Bitmap() { return FBitmap.get(); }
 
@@ -49,6 +54,7 @@ class FrameConverter {
   uint8_t* FBuffer[4] = {};
   int FBufferLinesize[4] = {};
   int FBufferWidth = 0, FBufferHeight = 0;
+  bool FBufferCurrent = false;  // FBuffer holds the bitmap's pixels as ToRGB made them
   SwsContext* FToRGB = nullptr;
   SwsContext* FFromRGB = nullptr;
 };

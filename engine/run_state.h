@@ -72,7 +72,10 @@ struct TOutputStreamRun {
   int ResampleWidth = 0, ResampleHeight = 0;  // cropped input size the scaler was made for
   AVPixelFormat ResamplePixFmt = AV_PIX_FMT_NONE;
   SwsContextPtr Scaler;
-  AVFramePtr TempPicture;
+  // Scaled pictures. An encoder may keep a reference to the pictures it was given (delay,
+  // B-frames), so the pictures are taken in turn from a small set and a new one is made
+  // only when all of them are still held.
+  std::vector<AVFramePtr> TempPictures;
   bool UsesFilters = false;
 
   // Audio

@@ -35,6 +35,49 @@ bool MakeWritableFrame(AVFramePtr& frame, AVPixelFormat format, int width, int h
   return av_frame_get_buffer(f, 0) >= 0;
 }
 
+// A writable picture of that format and size from `pool`: one no one else holds, else a new
+// one added to the pool. Null when no buffer can be had.
+AVFrame* PooledFrame(std::vector<AVFramePtr>& pool, AVPixelFormat format, int width, int height) {
+  for (auto& frame : pool) {
+    AVFrame* f = frame.get();
+    if (f->format == format && f->width == width && f->height == height && av_frame_is_writable(f))
+      return f;
+  }
+  constexpr size_t kMostPictures = 32;
+  if (pool.size() >= kMostPictures) pool.erase(pool.begin());
+  pool.push_back(MakeFrame());
+  AVFrame* f = pool.back().get();
+  f->format = format;
+  f->width = width;
+  f->height = height;
+  if (av_frame_get_buffer(f, 0) < 0) {
+    pool.pop_back();
+    return nullptr;
+  }
+  return f;
+}
+
+// The properties of a picture the rest of the path reads. Work pictures are reused from one
+// picture to the next, so side data and metadata are not carried over (copying them would
+// pile them up on the reused picture).
+void CopyPictureProps(AVFrame* dst, const AVFrame* src) {
+  dst->pts = src->pts;
+  dst->pkt_dts = src->pkt_dts;
+  dst->best_effort_timestamp = src->best_effort_timestamp;
+  dst->interlaced_frame = src->interlaced_frame;
+  dst->top_field_first = src->top_field_first;
+  dst->repeat_pict = src->repeat_pict;
+  dst->sample_aspect_ratio = src->sample_aspect_ratio;
+  dst->quality = src->quality;
+  dst->pict_type = src->pict_type;
+  dst->key_frame = src->key_frame;
+  dst->color_range = src->color_range;
+  dst->colorspace = src->colorspace;
+  dst->color_primaries = src->color_primaries;
+  dst->color_trc = src->color_trc;
+  dst->chroma_location = src->chroma_location;
+}
+
 // Deinterlacing keeps the top field and rebuilds each bottom-field line from the lines around
 // it with the taps (-1, 4, 2, 4, -1) / 8 (edge lines repeated), so the two fields' motion no
 // longer combs. 8-bit planar formats only.
@@ -116,7 +159,7 @@ AVFrame* TCustomTranscoder::PreProcess(TInputStreamRun& ist, AVFrame* frame) {
     AVFrame* work = workBuffer();
     if (!work) return frame;
     if (DeinterlacePicture(frame, work)) {
-      av_frame_copy_props(work, frame);
+      CopyPictureProps(work, frame);
       picture = work;
     } else {
       GlobalLogger().Log(this, llError, "Deinterlacing failed.");
@@ -130,7 +173,7 @@ AVFrame* TCustomTranscoder::PreProcess(TInputStreamRun& ist, AVFrame* frame) {
       AVFrame* work = workBuffer();
       if (!work) return frame;
       av_frame_copy(work, frame);
-      av_frame_copy_props(work, frame);
+      CopyPictureProps(work, frame);
       picture = work;
     }
     TFrameHookPicture hooked{};
@@ -166,7 +209,9 @@ AVFrame* TCustomTranscoder::CustomHook(AVFrame* picture, AVPixelFormat format, i
     info.Update = false;
   }
   AVFrame* result = picture;
-  if (info.Update) {
+  // A handler that left the bitmap as it was changes nothing: the picture stays as decoded
+  // (and spares the conversion back, which also cannot round-trip colours exactly).
+  if (info.Update && !FHookConverter.Unchanged()) {
     // The picture may be the decoder's (a reference picture for the next ones), so the
     // drawing goes into the work picture; a picture that already is the work picture is
     // written in place.
@@ -176,7 +221,7 @@ AVFrame* TCustomTranscoder::CustomHook(AVFrame* picture, AVPixelFormat format, i
       return picture;
     }
     AVFrame* work = FPreBuffer.get();
-    if (picture != work) av_frame_copy_props(work, picture);
+    if (picture != work) CopyPictureProps(work, picture);
     if (FHookConverter.FromRGB(work->data, work->linesize, format, picture->height,
                                picture->width)) {
       result = work;
@@ -424,12 +469,11 @@ int64_t TCustomTranscoder::DoVideoOut(TOutputStreamRun& ost, TInputStreamRun& is
       }
     }
     if (ost.VideoResample) {
-      if (!MakeWritableFrame(ost.TempPicture, enc->pix_fmt, enc->width, enc->height))
-        throw FFmpegException("Cannot allocate temp picture, check pix fmt");
-      AVFrame* temp = ost.TempPicture.get();
+      AVFrame* temp = PooledFrame(ost.TempPictures, enc->pix_fmt, enc->width, enc->height);
+      if (!temp) throw FFmpegException("Cannot allocate temp picture, check pix fmt");
       sws_scale(ost.Scaler.get(), toEncode->data, toEncode->linesize, 0, ost.ResampleHeight,
                 temp->data, temp->linesize);
-      av_frame_copy_props(temp, picture);
+      CopyPictureProps(temp, picture);
       toEncode = temp;
     }
   }
