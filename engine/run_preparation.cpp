@@ -354,6 +354,20 @@ void TCustomTranscoder::PrepareRun() {
         break;
       }
       case AVMEDIA_TYPE_SUBTITLE:
+        // Bitmap subtitle encoders draw on a canvas of the picture's size.
+        if (setup.Codec->width == 0 || setup.Codec->height == 0) {
+          int width = in->width, height = in->height;
+          for (const auto& other : run.InputStreams) {
+            if (width && height) break;
+            const AVCodecParameters* par = other.Stream->codecpar;
+            if (other.FileIndex == ist.FileIndex && par->codec_type == AVMEDIA_TYPE_VIDEO) {
+              width = par->width;
+              height = par->height;
+            }
+          }
+          setup.Codec->width = width;
+          setup.Codec->height = height;
+        }
         break;
       default:
         throw FFmpegException("invalid codec_type of output stream");

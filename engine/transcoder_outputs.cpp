@@ -291,6 +291,8 @@ void TCustomTranscoder::NewSubtitleStream(int outputFile) {
   enc->codec_type = AVMEDIA_TYPE_SUBTITLE;
   enc->codec_id = id;
   if (s.SubtitleCodecTag) enc->codec_tag = s.SubtitleCodecTag;
+  // Subtitle times are kept in microseconds; today's encoders refuse to open without a base.
+  enc->time_base = AV_TIME_BASE_Q;
   if (s.SubtitleStreamCopy) {
     setup.StreamCopy = true;
   } else {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 
 #include "engine/tests/engine_run_support.h"
 #include "engine/tests/engine_test_support.h"
@@ -148,6 +149,74 @@ INSTANTIATE_TEST_SUITE_P(
                        48000,
                        3.0}),
     [](const auto& info) { return info.param.Label; });
+
+// Bitmap subtitles re-encoded, a bitstream filter on the way, per-frame statistics and
+// chapters: the less common parts of a run, on one conversion each.
+TEST_F(ConversionTest, SubtitlesAreReencoded) {
+  TCustomTranscoder transcoder;
+  ASSERT_TRUE(transcoder.OpenInputFile(DiscAVob(1)));
+  ApplyOptions(transcoder, {{"t", "5"},
+                            {"vcodec", "mpeg4"},
+                            {"s", "176x144"},
+                            {"acodec", "mp2"},
+                            {"scodec", "dvdsub"},
+                            {"vbsf", "null"}});
+  const std::string output = TestFolder() + "/subtitles.mkv";
+  ASSERT_EQ(transcoder.OpenOutputFile(output, false), 1);
+  ASSERT_TRUE(RunToEnd(transcoder));
+  ASSERT_FALSE(transcoder.Failed()) << transcoder.ErrorMessage();
+  const auto streams = ProbeStreams(output);
+  const TProbedStream* subtitle = FindStream(streams, "subtitle");
+  ASSERT_NE(subtitle, nullptr);
+  EXPECT_EQ(subtitle->CodecName, "dvd_subtitle");
+  EXPECT_GE(subtitle->DecodedFrames, 2) << "the subpictures of the first two chapters";
+  EXPECT_TRUE(DecodesCleanly(output));
+}
+
+TEST_F(ConversionTest, VideoStatisticsFileHasALinePerPicture) {
+  TCustomTranscoder transcoder;
+  ASSERT_TRUE(transcoder.OpenInputFile(DiscAVob(3)));
+  const std::string folder = TestFolder();
+  ApplyOptions(transcoder, {{"vstats_file", folder + "/stats.log"}, {"s", "176x144"}, {"an", ""}});
+  ASSERT_EQ(transcoder.OpenOutputFile(folder + "/stats.avi", false), 1);
+  ASSERT_TRUE(RunToEnd(transcoder));
+  ASSERT_FALSE(transcoder.Failed()) << transcoder.ErrorMessage();
+  std::istringstream lines(ReadFile(folder + "/stats.log"));
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    ++count;
+    EXPECT_EQ(line.rfind("frame= ", 0), 0u) << line;
+    EXPECT_NE(line.find(" f_size= "), std::string::npos) << line;
+    EXPECT_NE(line.find(" type= "), std::string::npos) << line;
+  }
+  EXPECT_EQ(count, 75);
+}
+
+TEST_F(ConversionTest, ChaptersAreCopied) {
+  const std::string folder = TestFolder();
+  const std::string input = folder + "/chapters.mkv";
+  {
+    std::ofstream meta(folder + "/meta.txt");
+    meta << ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=One\n"
+            "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=2000\ntitle=Two\n";
+  }
+  MakeMedia("-f lavfi -i testsrc=d=2:r=25:s=64x48 -i '" + folder +
+            "/meta.txt' -map_metadata 1 -c:v mpeg4 '" + input + "'");
+  TCustomTranscoder transcoder;
+  ASSERT_TRUE(transcoder.OpenInputFile(input));
+  const std::string output = folder + "/out.mkv";
+  transcoder.ParseOption("vcodec", "mpeg4");
+  ASSERT_EQ(transcoder.OpenOutputFile(output, false), 1);
+  ASSERT_TRUE(RunToEnd(transcoder));
+  ASSERT_FALSE(transcoder.Failed()) << transcoder.ErrorMessage();
+  const std::string chapters = RunCommand(
+      "ffprobe -v error -show_entries chapter=start_time:"
+      "chapter_tags=title -of csv=p=0 '" +
+      output + "'");
+  EXPECT_NE(chapters.find("One"), std::string::npos) << chapters;
+  EXPECT_NE(chapters.find("Two"), std::string::npos) << chapters;
+}
 
 // ---- Two-pass ----
 
