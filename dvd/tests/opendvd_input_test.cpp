@@ -13,6 +13,9 @@ extern "C" {
 #include "media/ffmpeg_ptr.h"
 #include "media/io_scheme.h"
 #include "tests/support/test_support.h"
+#if DVDSWF_WITH_ENGINE
+#include "engine/transcoder.h"
+#endif
 
 namespace {
 
@@ -100,7 +103,46 @@ struct TRoute {
   const char* Name;
   TDecodedInput (*Run)(const std::string& url, int firstPicture, int lastPicture);
 };
+#if DVDSWF_WITH_ENGINE
+// Converts the selection with the transcoder into a lossless file and measures that. The
+// tracks the input carried come from the transcoder's own opened input.
+TDecodedInput TranscodeThenDecode(const std::string& url, int firstPicture, int lastPicture) {
+  TDecodedInput carried;
+  TCustomTranscoder transcoder;
+  if (!transcoder.OpenInputFile(url)) {
+    ADD_FAILURE() << transcoder.LastError();
+    carried.OpenError = AVERROR(EIO);
+    return carried;
+  }
+  const AVFormatContext* in = transcoder.InputContext(0);
+  for (unsigned i = 0; i < in->nb_streams; ++i) {
+    const AVStream* st = in->streams[i];
+    if (st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) carried.AudioIds.push_back(st->id);
+    if (st->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) carried.SubtitleIds.push_back(st->id);
+  }
+  const std::string output = TestFolder() + "/converted.mkv";
+  transcoder.ParseOption("vcodec", "ffv1");
+  transcoder.ParseOption("acodec", "pcm_s16le");
+  transcoder.ParseOption("sn", "");
+  if (transcoder.OpenOutputFile(output, false) != 1) {
+    ADD_FAILURE() << transcoder.LastError();
+    carried.OpenError = AVERROR(EIO);
+    return carried;
+  }
+  EXPECT_TRUE(transcoder.Start());
+  transcoder.Run();
+  EXPECT_TRUE(transcoder.Finished()) << transcoder.ErrorMessage();
+  EXPECT_FALSE(transcoder.Failed()) << transcoder.ErrorMessage();
+  TDecodedInput got = DecodeInput(output, firstPicture, lastPicture);
+  got.AudioIds = carried.AudioIds;
+  got.SubtitleIds = carried.SubtitleIds;
+  return got;
+}
+
+const TRoute kRoutes[] = {{"Decoded", DecodeInput}, {"Transcoded", TranscodeThenDecode}};
+#else
 const TRoute kRoutes[] = {{"Decoded", DecodeInput}};
+#endif
 
 class OpenDVDSelection : public ::testing::TestWithParam<std::tuple<TSelectionCase, TRoute>> {
  protected:
