@@ -4,7 +4,8 @@
 #   ./test.sh                        the normal build tree (build/)
 #   ./test.sh --sanitize address     ASan + UBSan (build-address/)
 #   ./test.sh --sanitize thread      TSan (build-thread/)
-# Further arguments go to ctest (for example -R Logger, or -L threads).
+# Further arguments go to ctest (for example -R Logger, or -L threads). Extra CMake
+# arguments may come in DVDSWF_CMAKE_ARGS (for example -DDVDSWF_SUBDIRS=engine).
 set -euo pipefail
 cd "$(dirname "$0")"
 source tools/deps.sh
@@ -20,7 +21,8 @@ packages=("${DVDSWF_PACKAGES[@]}")
 ensure_packages "${packages[@]}"
 
 build="build${sanitize:+-$sanitize}"
-cmake -S . -B "$build" -G Ninja -DDVDSWF_SANITIZE="$sanitize" >/dev/null
+# shellcheck disable=SC2086
+cmake -S . -B "$build" -G Ninja -DDVDSWF_SANITIZE="$sanitize" ${DVDSWF_CMAKE_ARGS:-} >/dev/null
 cmake --build "$build"
 
 export SDL_AUDIODRIVER=dummy QT_QPA_PLATFORM=offscreen
