@@ -12,15 +12,10 @@
 
 namespace {
 
-// A tiny clip made once per process; x264's slowest presets stay quick on it.
+// A tiny clip shared by the test processes; x264's slowest presets stay quick on it.
 const std::string& TinyClip() {
-  static const std::string path = [] {
-    const std::string folder = std::string(DVDSWF_TEST_TMP) + "/presets";
-    std::filesystem::create_directories(folder);
-    const std::string file = folder + "/tiny.mpg";
-    MakeMedia("-f lavfi -i testsrc=d=0.4:s=64x48:r=25 -c:v mpeg2video '" + file + "'");
-    return file;
-  }();
+  static const std::string path = SharedMediaFile(
+      "presets_tiny.mpg", "-f lavfi -i testsrc=d=0.4:s=64x48:r=25 -c:v mpeg2video {out}");
   return path;
 }
 
