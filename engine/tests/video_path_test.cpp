@@ -169,8 +169,11 @@ TEST_F(VideoPathTest, PreviewBitmapsAreAtMostOnePerHundredMilliseconds) {
   const auto elapsed = std::chrono::steady_clock::now() - begin;
   ASSERT_FALSE(times.empty());
   EXPECT_LE(double(times.size()), std::chrono::duration<double>(elapsed).count() * 10 + 1);
+  // The engine spaces previews by its own clock reading, taken before the picture is
+  // converted; the handler sees them after that work, whose length varies by a few
+  // milliseconds on a loaded machine.
   for (size_t i = 1; i < times.size(); ++i) {
-    EXPECT_GE(times[i] - times[i - 1], std::chrono::milliseconds(99));
+    EXPECT_GE(times[i] - times[i - 1], std::chrono::milliseconds(90));
     EXPECT_GT(frames[i], frames[i - 1]);
   }
   EXPECT_EQ(windows, 0);
