@@ -181,25 +181,24 @@ void TCustomTranscoder::DoAudioOut(TOutputStreamRun& ost, TInputStreamRun& ist, 
       AVFrame* out = run.EncodeFrame.get();
       PrepareAudioFrame(out, enc, frameSize);
       av_audio_fifo_read(ost.Fifo.get(), reinterpret_cast<void**>(out->extended_data), frameSize);
-      out->pts = ost.NextFrameIndex;
-      Encode(ost, out);
-      av_frame_unref(out);
-      ost.NextFrameIndex += frameSize;
-      ++ost.FramesWritten;
-      CountFrame(ost);
+      EncodeAudioFrame(ost, out, frameSize);
     }
   } else {
     AVFrame* out = run.EncodeFrame.get();
     av_frame_unref(out);
     if (av_frame_ref(out, work) < 0) throw FFmpegException("Out of memory in do_audio_out");
     out->nb_samples = outSamples;
-    out->pts = ost.NextFrameIndex;
-    Encode(ost, out);
-    av_frame_unref(out);
-    ost.NextFrameIndex += outSamples;
-    ++ost.FramesWritten;
-    CountFrame(ost);
+    EncodeAudioFrame(ost, out, outSamples);
   }
+}
+
+void TCustomTranscoder::EncodeAudioFrame(TOutputStreamRun& ost, AVFrame* frame, int samples) {
+  frame->pts = ost.NextFrameIndex;
+  Encode(ost, frame);
+  av_frame_unref(frame);
+  ost.NextFrameIndex += samples;
+  ++ost.FramesWritten;
+  CountFrame(ost);
 }
 
 void TCustomTranscoder::PrepareAudioFrame(AVFrame* frame, const AVCodecContext* enc, int samples) {
@@ -224,10 +223,5 @@ void TCustomTranscoder::FlushAudioFifo(TOutputStreamRun& ost) {
   av_samples_set_silence(out->extended_data, 0, samples, enc->ch_layout.nb_channels,
                          enc->sample_fmt);
   av_audio_fifo_read(ost.Fifo.get(), reinterpret_cast<void**>(out->extended_data), left);
-  out->pts = ost.NextFrameIndex;
-  Encode(ost, out);
-  av_frame_unref(out);
-  ost.NextFrameIndex += samples;
-  ++ost.FramesWritten;
-  CountFrame(ost);
+  EncodeAudioFrame(ost, out, samples);
 }

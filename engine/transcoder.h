@@ -352,6 +352,9 @@ class TCustomTranscoder {
   // audio_path.cpp
   void DoAudioOut(TOutputStreamRun& ost, TInputStreamRun& ist, AVFrame* frame);
   void PrepareAudioFrame(AVFrame* frame, const AVCodecContext* enc, int samples);
+  // Stamps `frame` with the stream's next sample index, encodes it, releases it and
+  // advances the stream by `samples`.
+  void EncodeAudioFrame(TOutputStreamRun& ost, AVFrame* frame, int samples);
   void FlushAudioFifo(TOutputStreamRun& ost);
 
   // video_path.cpp
