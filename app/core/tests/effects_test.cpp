@@ -13,52 +13,16 @@
 #include "app/core/color_adjust.h"
 #include "app/core/effects.h"
 #include "app/core/wm_rec.h"
+#include "app/core/tests/pixels.h"
 #include "media/bitmap.h"
 
 namespace {
-
-using Pixel = std::array<uint8_t, 3>;  // blue, green, red
-
-Pixel At(const TBitmap& b, int x, int y) {
-  const uint8_t* p = b.ScanLine(y) + x * 3;
-  return {p[0], p[1], p[2]};
-}
-
-void Put(TBitmap& b, int x, int y, Pixel v) {
-  uint8_t* p = b.ScanLine(y) + x * 3;
-  p[0] = v[0];
-  p[1] = v[1];
-  p[2] = v[2];
-}
-
-TBitmap Filled(int w, int h, Pixel v) {
-  TBitmap b(w, h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) Put(b, x, y, v);
-  return b;
-}
 
 // One grey pixel per level 0..255 (grey pixels are left alone by the saturation step).
 TBitmap GreyRamp() {
   TBitmap b(256, 1);
   for (int i = 0; i < 256; ++i) Put(b, i, 0, {uint8_t(i), uint8_t(i), uint8_t(i)});
   return b;
-}
-
-TBitmap Noise(int w, int h, unsigned seed) {
-  TBitmap b(w, h);
-  std::mt19937 rng(seed);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) Put(b, x, y, {uint8_t(rng()), uint8_t(rng()), uint8_t(rng())});
-  return b;
-}
-
-bool SamePixels(const TBitmap& a, const TBitmap& b) {
-  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
-  for (int y = 0; y < a.Height(); ++y)
-    for (int x = 0; x < a.Width(); ++x)
-      if (At(a, x, y) != At(b, x, y)) return false;
-  return true;
 }
 
 // ---- ApplyColorAdjust: grey levels ----

@@ -21,46 +21,13 @@
 #include "app/core/watermark_draw.h"
 #include "app/core/wm_rec.h"
 #include "engine/transcoder_events.h"
+#include "app/core/tests/pixels.h"
 #include "media/bitmap.h"
 #include "media/logger.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-using Pixel = std::array<uint8_t, 3>;  // blue, green, red
-
-Pixel At(const TBitmap& b, int x, int y) {
-  const uint8_t* p = b.ScanLine(y) + x * 3;
-  return {p[0], p[1], p[2]};
-}
-
-TBitmap Filled(int w, int h, Pixel v) {
-  TBitmap b(w, h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      uint8_t* p = b.ScanLine(y) + x * 3;
-      p[0] = v[0];
-      p[1] = v[1];
-      p[2] = v[2];
-    }
-  return b;
-}
-
-TBitmap Noise(int w, int h, unsigned seed) {
-  TBitmap b(w, h);
-  std::mt19937 rng(seed);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w * 3; ++x) b.ScanLine(y)[x] = uint8_t(rng());
-  return b;
-}
-
-bool SamePixels(const TBitmap& a, const TBitmap& b) {
-  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
-  for (int y = 0; y < a.Height(); ++y)
-    for (int x = 0; x < a.Width(); ++x)
-      if (At(a, x, y) != At(b, x, y)) return false;
-  return true;
-}
 
 // Where a frame differs from the original: the bounding box and the count.
 struct Changes {
