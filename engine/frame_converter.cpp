@@ -8,6 +8,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <atomic>
 #include <cstring>
 
 namespace {
@@ -22,10 +23,15 @@ void FrameConverter::Reset() {
   FBitmap.reset();
   av_freep(&FBuffer[0]);
   FBufferWidth = FBufferHeight = 0;
+  FFilled = FReference = false;
   sws_freeContext(FToRGB);
   FToRGB = nullptr;
   sws_freeContext(FFromRGB);
   FFromRGB = nullptr;
+  for (auto& scaler : FBandToRGB) {
+    sws_freeContext(scaler);
+    scaler = nullptr;
+  }
 }
 
 bool FrameConverter::Direct(AVPixelFormat format, int width, int height, const int linesize[4]) {
@@ -33,10 +39,17 @@ bool FrameConverter::Direct(AVPixelFormat format, int width, int height, const i
          linesize[0] == TBitmap::StrideFor(width);
 }
 
+bool FrameConverter::InPlace(int width, int height) {
+  // The scalers' 24-bit writers work in blocks of 8 or 16 pixels; the bitmap's padding
+  // behind the last row covers their reads.
+  return width % 16 == 0 && height % 2 == 0;
+}
+
 bool FrameConverter::EnsureBuffer(int width, int height) {
   if (FBuffer[0] && FBufferWidth == width && FBufferHeight == height) return true;
   av_freep(&FBuffer[0]);
   FBufferWidth = FBufferHeight = 0;
+  FReference = false;
   // One spare row and alignment keep the scalers' wide writes and reads inside the buffer.
   if (av_image_alloc(FBuffer, FBufferLinesize, width, height + 1, AV_PIX_FMT_BGR24, 64) < 0)
     return false;
@@ -45,34 +58,77 @@ bool FrameConverter::EnsureBuffer(int width, int height) {
   return true;
 }
 
+bool FrameConverter::ToRGBInBands(const uint8_t* const data[4], const int linesize[4],
+                                  AVPixelFormat format, int height, int width, uint8_t* out,
+                                  int outLinesize) {
+  // Bands begin on even rows, where a 4:2:0 picture's chroma rows begin too.
+  std::atomic<bool> ok{true};
+  FWorkers.RunRows(height, 2, 32, [&](int band, int first, int last) {
+    SwsContext*& scaler = FBandToRGB[band];
+    const int rows = last - first;
+    scaler = sws_getCachedContext(scaler, width, rows, format, width, rows, AV_PIX_FMT_BGR24,
+                                  kBicubic, nullptr, nullptr, nullptr);
+    if (!scaler) {
+      ok = false;
+      return;
+    }
+    const uint8_t* src[4] = {data[0] + size_t(first) * linesize[0],
+                             data[1] + size_t(first / 2) * linesize[1],
+                             data[2] + size_t(first / 2) * linesize[2], nullptr};
+    uint8_t* dst[4] = {out + size_t(first) * outLinesize, nullptr, nullptr, nullptr};
+    const int dstLinesize[4] = {outLinesize, 0, 0, 0};
+    sws_scale(scaler, src, linesize, 0, rows, dst, dstLinesize);
+  });
+  return ok;
+}
+
 bool FrameConverter::ToRGB(const uint8_t* const data[4], const int linesize[4],
                            AVPixelFormat format, int height, int width) {
   if (!FBitmap) FBitmap = std::make_unique<TBitmap>();
   if (FBitmap->Width() != width || FBitmap->Height() != height) FBitmap->SetSize(width, height);
   const size_t rowBytes = size_t(width) * 3;
-  FBufferCurrent = false;
+  FFilled = FReference = false;
   if (Direct(format, width, height, linesize)) {
     for (int y = 0; y < height; ++y)
       std::memcpy(FBitmap->ScanLine(y), data[0] + size_t(y) * linesize[0], rowBytes);
-    return true;
+  } else {
+    const bool inPlace = InPlace(width, height);
+    if (!inPlace && !EnsureBuffer(width, height)) return false;
+    uint8_t* out = inPlace ? FBitmap->Bits() : FBuffer[0];
+    const int outLinesize = inPlace ? FBitmap->Stride() : FBufferLinesize[0];
+    // Odd heights take the scaler's general path, whose chroma filter spans the bands.
+    const bool banded =
+        (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P) && height % 2 == 0;
+    if (banded) {
+      if (!ToRGBInBands(data, linesize, format, height, width, out, outLinesize)) return false;
+    } else {
+      FToRGB = sws_getCachedContext(FToRGB, width, height, format, width, height, AV_PIX_FMT_BGR24,
+                                    kBicubic, nullptr, nullptr, nullptr);
+      if (!FToRGB) return false;
+      uint8_t* dst[4] = {out, nullptr, nullptr, nullptr};
+      const int dstLinesize[4] = {outLinesize, 0, 0, 0};
+      sws_scale(FToRGB, data, linesize, 0, height, dst, dstLinesize);
+    }
+    if (!inPlace) {
+      for (int y = 0; y < height; ++y)
+        std::memcpy(FBitmap->ScanLine(y), FBuffer[0] + size_t(y) * FBufferLinesize[0], rowBytes);
+      FReference = true;
+    }
   }
-  FToRGB = sws_getCachedContext(FToRGB, width, height, format, width, height, AV_PIX_FMT_BGR24,
-                                kBicubic, nullptr, nullptr, nullptr);
-  if (!FToRGB || !EnsureBuffer(width, height)) return false;
-  sws_scale(FToRGB, data, linesize, 0, height, FBuffer, FBufferLinesize);
-  for (int y = 0; y < height; ++y)
-    std::memcpy(FBitmap->ScanLine(y), FBuffer[0] + size_t(y) * FBufferLinesize[0], rowBytes);
-  FBufferCurrent = true;
+  FFilled = true;
+  FFilledWrites = FBitmap->WriteCount();
   return true;
 }
 
 bool FrameConverter::Unchanged() const {
-  if (!FBufferCurrent || !FBitmap || FBitmap->Width() != FBufferWidth ||
-      FBitmap->Height() != FBufferHeight)
+  if (!FFilled || !FBitmap) return false;
+  if (FBitmap->WriteCount() == FFilledWrites) return true;
+  if (!FReference || FBitmap->Width() != FBufferWidth || FBitmap->Height() != FBufferHeight)
     return false;
   const size_t rowBytes = size_t(FBufferWidth) * 3;
+  const TBitmap& bitmap = *FBitmap;
   for (int y = 0; y < FBufferHeight; ++y)
-    if (std::memcmp(FBitmap->ScanLine(y), FBuffer[0] + size_t(y) * FBufferLinesize[0], rowBytes))
+    if (std::memcmp(bitmap.ScanLine(y), FBuffer[0] + size_t(y) * FBufferLinesize[0], rowBytes))
       return false;
   return true;
 }
@@ -80,17 +136,26 @@ bool FrameConverter::Unchanged() const {
 bool FrameConverter::FromRGB(uint8_t* const data[4], const int linesize[4], AVPixelFormat format,
                              int height, int width) {
   if (!FBitmap || FBitmap->Width() != width || FBitmap->Height() != height) return false;
+  const TBitmap& bitmap = *FBitmap;
   const size_t rowBytes = size_t(width) * 3;
   if (format == AV_PIX_FMT_BGR24) {
     for (int y = 0; y < height; ++y)
-      std::memcpy(data[0] + size_t(y) * linesize[0], FBitmap->ScanLine(y), rowBytes);
+      std::memcpy(data[0] + size_t(y) * linesize[0], bitmap.ScanLine(y), rowBytes);
     return true;
   }
   FFromRGB = sws_getCachedContext(FFromRGB, width, height, AV_PIX_FMT_BGR24, width, height, format,
                                   kBicubic, nullptr, nullptr, nullptr);
-  if (!FFromRGB || !EnsureBuffer(width, height)) return false;
+  if (!FFromRGB) return false;
+  if (InPlace(width, height)) {
+    const uint8_t* src[4] = {bitmap.Bits(), nullptr, nullptr, nullptr};
+    const int srcLinesize[4] = {bitmap.Stride(), 0, 0, 0};
+    sws_scale(FFromRGB, src, srcLinesize, 0, height, data, linesize);
+    return true;
+  }
+  if (!EnsureBuffer(width, height)) return false;
+  FReference = false;
   for (int y = 0; y < height; ++y)
-    std::memcpy(FBuffer[0] + size_t(y) * FBufferLinesize[0], FBitmap->ScanLine(y), rowBytes);
+    std::memcpy(FBuffer[0] + size_t(y) * FBufferLinesize[0], bitmap.ScanLine(y), rowBytes);
   sws_scale(FFromRGB, FBuffer, FBufferLinesize, 0, height, data, linesize);
   return true;
 }

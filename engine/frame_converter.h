@@ -1,6 +1,7 @@
 // FrameConverter turns a decoded picture into a 24-bit bitmap (media/bitmap.h) and back, with
 // scalers cached between pictures. The transcoder keeps one for its custom hook and one for
-// its preview; a player may keep its own. Not shared between threads: one owner converts.
+// its preview; a player may keep its own. Not shared between threads: one owner converts
+// (a 4:2:0 picture is converted in bands on helper threads of its own, see ToRGB).
 #pragma once
 
 extern "C" {
@@ -11,6 +12,7 @@ extern "C" {
 #include <memory>
 
 #include "media/bitmap.h"
+#include "media/slice_workers.h"
 
 struct SwsContext;
 
@@ -22,8 +24,11 @@ class FrameConverter {
   FrameConverter& operator=(const FrameConverter&) = delete;
 
   // Converts the picture into Bitmap(), which takes the picture's size. A BGR24 picture with
-  // even dimensions and bitmap-compatible rows is copied row by row without a scaler. False
-  // when no scaler can be made for the format.
+  // even dimensions and bitmap-compatible rows is copied row by row without a scaler. A
+  // planar 4:2:0 picture is converted in bands of whole row pairs, one scaler per band, on
+  // the cores the conversion loop leaves idle (the colour conversion of one row pair needs no
+  // other rows, so the pixels are those of one pass). Scalers write straight into the bitmap
+  // when its rows are whole vector widths. False when no scaler can be made for the format.
   bool ToRGB(const uint8_t* const data[4], const int linesize[4], AVPixelFormat format, int height,
              int width);
 
@@ -33,8 +38,9 @@ class FrameConverter {
                int width);
 
   // Whether Bitmap() still holds what the last ToRGB put there (a handler that drew nothing
-  // needs no conversion back). Only after a ToRGB that went through the scaler; false
-  // otherwise.
+  // needs no conversion back). True when nobody took a writable pointer to the pixels since;
+  // otherwise, where ToRGB kept the scaler's own output, whether the pixels still equal it.
+  // False before a ToRGB.
   bool Unchanged() const;
 
   // Created at the first ToRGB; lock Canvas() when another thread draws on it.
@@ -45,6 +51,11 @@ class FrameConverter {
 
  private:
   static bool Direct(AVPixelFormat format, int width, int height, const int linesize[4]);
+  // Whether scalers may write and read the bitmap's rows in place: rows of whole vector
+  // widths (no write past a row's end) and an even height (row pairs).
+  static bool InPlace(int width, int height);
+  bool ToRGBInBands(const uint8_t* const data[4], const int linesize[4], AVPixelFormat format,
+                    int height, int width, uint8_t* out, int outLinesize);
 
   // The BGR24 picture the scalers read and write: allocated with the library's padding, as
   // scalers may touch a few bytes past a row's last pixel, which the bitmap does not have.
@@ -54,7 +65,12 @@ class FrameConverter {
   uint8_t* FBuffer[4] = {};
   int FBufferLinesize[4] = {};
   int FBufferWidth = 0, FBufferHeight = 0;
-  bool FBufferCurrent = false;  // FBuffer holds the bitmap's pixels as ToRGB made them
+  bool FFilled = false;  // the bitmap holds a ToRGB's pixels, as of FFilledWrites
+  uint64_t FFilledWrites = 0;
+  bool FReference = false;  // FBuffer holds the pixels as ToRGB made them
   SwsContext* FToRGB = nullptr;
   SwsContext* FFromRGB = nullptr;
+  static constexpr int kMaxBands = 4;
+  SwsContext* FBandToRGB[kMaxBands] = {};
+  TSliceWorkers FWorkers{0};
 };

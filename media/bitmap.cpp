@@ -7,8 +7,12 @@
 
 namespace {
 
-uint32_t Get32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t Get32(const uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
+}
+uint16_t Get16(const uint8_t* p) {
+  return uint16_t(p[0] | p[1] << 8);
+}
 void Put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
@@ -24,6 +28,7 @@ TBitmap& TBitmap::operator=(const TBitmap& other) {
     FWidth = other.FWidth;
     FHeight = other.FHeight;
     FBits = other.FBits;
+    ++FWrites;
   }
   return *this;
 }
@@ -34,7 +39,8 @@ void TBitmap::SetSize(int width, int height) {
   if (width == FWidth && height == FHeight) return;
   FWidth = width;
   FHeight = height;
-  FBits.assign(size_t(StrideFor(width)) * size_t(height), 0);
+  FBits.assign(size_t(StrideFor(width)) * size_t(height) + kTailPadding, 0);
+  ++FWrites;
 }
 
 bool TBitmap::SaveToFile(const std::string& path) const {
@@ -108,5 +114,6 @@ bool TBitmap::LoadFromFile(const std::string& path) {
   FWidth = loaded.FWidth;
   FHeight = loaded.FHeight;
   FBits = std::move(loaded.FBits);
+  ++FWrites;
   return true;
 }

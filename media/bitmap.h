@@ -15,7 +15,8 @@ class TBitmap {
  public:
   TBitmap() = default;
   TBitmap(int width, int height) { SetSize(width, height); }
-  TBitmap(const TBitmap& other) : FWidth(other.FWidth), FHeight(other.FHeight), FBits(other.FBits) {}
+  TBitmap(const TBitmap& other)
+      : FWidth(other.FWidth), FHeight(other.FHeight), FBits(other.FBits) {}
   TBitmap& operator=(const TBitmap& other);
 
   // Keeps the pixels when the size is unchanged; otherwise they become black.
@@ -26,10 +27,24 @@ class TBitmap {
   bool Empty() const { return FWidth <= 0 || FHeight <= 0; }
   static int StrideFor(int width) { return (width * 3 + 3) & ~3; }
 
-  uint8_t* Bits() { return FBits.data(); }
+  // The writable accessors count their calls (WriteCount), so the owner of a picture it
+  // filled can tell that nobody has asked to change it since. Code that draws therefore
+  // takes its pointers afresh for each picture rather than keeping them.
+  uint8_t* Bits() {
+    ++FWrites;
+    return FBits.data();
+  }
   const uint8_t* Bits() const { return FBits.data(); }
-  uint8_t* ScanLine(int y) { return FBits.data() + size_t(y) * Stride(); }
+  uint8_t* ScanLine(int y) {
+    ++FWrites;
+    return FBits.data() + size_t(y) * Stride();
+  }
   const uint8_t* ScanLine(int y) const { return FBits.data() + size_t(y) * Stride(); }
+  uint64_t WriteCount() const { return FWrites; }
+
+  // Bytes readable past the last row: vector code (scalers) that reads a few bytes beyond a
+  // row's last pixel may read the pixels in place.
+  static constexpr size_t kTailPadding = 64;
 
   std::mutex& Canvas() const { return FCanvas; }
 
@@ -41,6 +56,7 @@ class TBitmap {
  private:
   int FWidth = 0;
   int FHeight = 0;
-  std::vector<uint8_t> FBits;
+  std::vector<uint8_t> FBits;  // rows, then kTailPadding zero bytes
+  uint64_t FWrites = 0;
   mutable std::mutex FCanvas;
 };

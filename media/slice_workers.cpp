@@ -1,0 +1,86 @@
+#include "media/slice_workers.h"
+
+#include <algorithm>
+
+TSliceWorkers::TSliceWorkers(int threads) {
+  if (threads <= 0) threads = std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+  FThreads = threads;
+}
+
+TSliceWorkers::~TSliceWorkers() {
+  {
+    std::lock_guard lock(FLock);
+    FQuit = true;
+  }
+  FWake.notify_all();
+  for (auto& helper : FHelpers) helper.join();
+}
+
+void TSliceWorkers::RunRows(int rows, int align, int minRows, const TWork& work) {
+  if (rows <= 0) return;
+  align = std::max(align, 1);
+  int bands = std::min(FThreads, std::max(1, rows / std::max(minRows, 1)));
+  // Band height rounded up to the alignment, so only the last band can be short.
+  const int units = (rows + align - 1) / align;
+  bands = std::min(bands, units);
+  if (bands <= 1) {
+    work(0, 0, rows);
+    return;
+  }
+  const int step = (units + bands - 1) / bands * align;
+
+  std::vector<std::pair<int, int>> ranges;
+  for (int first = 0; first < rows; first += step)
+    ranges.emplace_back(first, std::min(rows, first + step));
+
+  {
+    std::lock_guard lock(FLock);
+    while (int(FHelpers.size()) < int(ranges.size()) - 1) {
+      const int index = int(FHelpers.size()) + 1;
+      FHelpers.emplace_back([this, index] { HelperLoop(index); });
+    }
+    FBands = ranges;
+    FWork = &work;
+    FPending = int(ranges.size()) - 1;
+    FError = nullptr;
+    ++FRound;
+  }
+  FWake.notify_all();
+
+  std::exception_ptr mine;
+  try {
+    work(0, ranges[0].first, ranges[0].second);
+  } catch (...) {
+    mine = std::current_exception();
+  }
+
+  std::unique_lock lock(FLock);
+  FDone.wait(lock, [this] { return FPending == 0; });
+  FWork = nullptr;
+  std::exception_ptr error = mine ? mine : FError;
+  lock.unlock();
+  if (error) std::rethrow_exception(error);
+}
+
+void TSliceWorkers::HelperLoop(int index) {
+  unsigned seen = 0;
+  std::unique_lock lock(FLock);
+  for (;;) {
+    FWake.wait(lock, [&] { return FQuit || FRound != seen; });
+    if (FQuit) return;
+    seen = FRound;
+    if (index >= int(FBands.size())) continue;  // this round has fewer bands
+    const auto band = FBands[index];
+    const auto* work = FWork;
+    lock.unlock();
+    std::exception_ptr error;
+    try {
+      (*work)(index, band.first, band.second);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    lock.lock();
+    if (error && !FError) FError = error;
+    if (--FPending == 0) FDone.notify_one();
+  }
+}

@@ -1,0 +1,54 @@
+// TSliceWorkers splits one picture's work into horizontal bands and runs them at once: the
+// calling thread takes the first band and helper threads the rest; RunRows returns when
+// every band is done. The conversion loop is mostly one thread (decoder, encoder and muxer
+// take turns), so per-picture colour conversion and effects would otherwise add their whole
+// cost to it while the other cores idle.
+//
+// Only for work whose rows are independent of each other: the bands must give the same
+// pixels as one pass over the whole picture.
+//
+// Threads: one owner calls RunRows at a time. The helpers start at the first RunRows that
+// has more than one band and end with the object.
+#pragma once
+
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class TSliceWorkers {
+ public:
+  // threads counts the caller; 0 takes the machine's cores (at most 4, as more bands only
+  // add hand-over cost at DVD sizes).
+  explicit TSliceWorkers(int threads = 0);
+  ~TSliceWorkers();
+  TSliceWorkers(const TSliceWorkers&) = delete;
+  TSliceWorkers& operator=(const TSliceWorkers&) = delete;
+
+  int Threads() const { return FThreads; }
+
+  // Calls work(band, first, last) for bands [first, last) covering [0, rows), numbered from
+  // 0 top-down (the same rows get the same number while rows, align and minRows stay). Every
+  // band but the last starts and ends on a multiple of align; pictures shorter than minRows
+  // per band get fewer bands. The first exception a band throws is rethrown here once all
+  // bands ended.
+  using TWork = std::function<void(int band, int first, int last)>;
+  void RunRows(int rows, int align, int minRows, const TWork& work);
+
+ private:
+  void HelperLoop(int index);
+
+  int FThreads;
+  std::vector<std::thread> FHelpers;
+  std::mutex FLock;
+  std::condition_variable FWake;  // helpers wait here for a new round
+  std::condition_variable FDone;  // the owner waits here for the round's end
+  const TWork* FWork = nullptr;
+  std::vector<std::pair<int, int>> FBands;  // the current round's bands; [0] is the owner's
+  unsigned FRound = 0;
+  int FPending = 0;
+  bool FQuit = false;
+  std::exception_ptr FError;
+};
