@@ -8,12 +8,22 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
 namespace {
 constexpr int kBicubic = SWS_BICUBIC;  // 4
+// Rows a band converts beyond its own on each side when the scaler filters across rows:
+// more than the bicubic chroma filter's reach, even so that chroma rows line up.
+constexpr int kBandMargin = 16;
+// Bands shorter than this cost more in hand-over than they save.
+constexpr int kMinBandRows = 32;
+
+bool Planar420(AVPixelFormat format) {
+  return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
 }
+}  // namespace
 
 FrameConverter::~FrameConverter() {
   Reset();
@@ -28,9 +38,12 @@ void FrameConverter::Reset() {
   FToRGB = nullptr;
   sws_freeContext(FFromRGB);
   FFromRGB = nullptr;
-  for (auto& scaler : FBandToRGB) {
-    sws_freeContext(scaler);
-    scaler = nullptr;
+  for (int band = 0; band < kMaxBands; ++band) {
+    sws_freeContext(FBandToRGB[band]);
+    FBandToRGB[band] = nullptr;
+    sws_freeContext(FBandFromRGB[band]);
+    FBandFromRGB[band] = nullptr;
+    FBandPicture[band].reset();
   }
 }
 
@@ -63,7 +76,7 @@ bool FrameConverter::ToRGBInBands(const uint8_t* const data[4], const int linesi
                                   int outLinesize) {
   // Bands begin on even rows, where a 4:2:0 picture's chroma rows begin too.
   std::atomic<bool> ok{true};
-  FWorkers.RunRows(height, 2, 32, [&](int band, int first, int last) {
+  FWorkers.RunRows(height, 2, kMinBandRows, [&](int band, int first, int last) {
     SwsContext*& scaler = FBandToRGB[band];
     const int rows = last - first;
     scaler = sws_getCachedContext(scaler, width, rows, format, width, rows, AV_PIX_FMT_BGR24,
@@ -97,8 +110,7 @@ bool FrameConverter::ToRGB(const uint8_t* const data[4], const int linesize[4],
     uint8_t* out = inPlace ? FBitmap->Bits() : FBuffer[0];
     const int outLinesize = inPlace ? FBitmap->Stride() : FBufferLinesize[0];
     // Odd heights take the scaler's general path, whose chroma filter spans the bands.
-    const bool banded =
-        (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P) && height % 2 == 0;
+    const bool banded = Planar420(format) && height % 2 == 0;
     if (banded) {
       if (!ToRGBInBands(data, linesize, format, height, width, out, outLinesize)) return false;
     } else {
@@ -133,6 +145,46 @@ bool FrameConverter::Unchanged() const {
   return true;
 }
 
+bool FrameConverter::FromRGBInBands(const uint8_t* rgb, int rgbLinesize, uint8_t* const data[4],
+                                    const int linesize[4], AVPixelFormat format, int height,
+                                    int width) {
+  std::atomic<bool> ok{true};
+  FWorkers.RunRows(height, 2, kMinBandRows, [&](int band, int first, int last) {
+    const int top = std::max(0, first - kBandMargin);
+    const int bottom = std::min(height, last + kBandMargin);
+    const int rows = bottom - top;
+    SwsContext*& scaler = FBandFromRGB[band];
+    scaler = sws_getCachedContext(scaler, width, rows, AV_PIX_FMT_BGR24, width, rows, format,
+                                  kBicubic, nullptr, nullptr, nullptr);
+    AVFramePtr& picture = FBandPicture[band];
+    if (scaler && (!picture || picture->width != width || picture->height != rows ||
+                   picture->format != format)) {
+      picture = MakeFrame();
+      picture->width = width;
+      picture->height = rows;
+      picture->format = format;
+      if (av_frame_get_buffer(picture.get(), 0) < 0) picture.reset();
+    }
+    if (!scaler || !picture) {
+      ok = false;
+      return;
+    }
+    const uint8_t* src[4] = {rgb + size_t(top) * rgbLinesize, nullptr, nullptr, nullptr};
+    const int srcLinesize[4] = {rgbLinesize, 0, 0, 0};
+    sws_scale(scaler, src, srcLinesize, 0, rows, picture->data, picture->linesize);
+    const int chromaWidth = (width + 1) / 2;
+    for (int y = first; y < last; ++y)
+      std::memcpy(data[0] + size_t(y) * linesize[0],
+                  picture->data[0] + size_t(y - top) * picture->linesize[0], size_t(width));
+    for (int y = first / 2; y < last / 2; ++y)
+      for (int plane = 1; plane <= 2; ++plane)
+        std::memcpy(data[plane] + size_t(y) * linesize[plane],
+                    picture->data[plane] + size_t(y - top / 2) * picture->linesize[plane],
+                    size_t(chromaWidth));
+  });
+  return ok;
+}
+
 bool FrameConverter::FromRGB(uint8_t* const data[4], const int linesize[4], AVPixelFormat format,
                              int height, int width) {
   if (!FBitmap || FBitmap->Width() != width || FBitmap->Height() != height) return false;
@@ -143,19 +195,23 @@ bool FrameConverter::FromRGB(uint8_t* const data[4], const int linesize[4], AVPi
       std::memcpy(data[0] + size_t(y) * linesize[0], bitmap.ScanLine(y), rowBytes);
     return true;
   }
+  const uint8_t* rgb = bitmap.Bits();
+  int rgbLinesize = bitmap.Stride();
+  if (!InPlace(width, height)) {
+    if (!EnsureBuffer(width, height)) return false;
+    FReference = false;
+    for (int y = 0; y < height; ++y)
+      std::memcpy(FBuffer[0] + size_t(y) * FBufferLinesize[0], bitmap.ScanLine(y), rowBytes);
+    rgb = FBuffer[0];
+    rgbLinesize = FBufferLinesize[0];
+  }
+  if (Planar420(format) && height % 2 == 0)
+    return FromRGBInBands(rgb, rgbLinesize, data, linesize, format, height, width);
   FFromRGB = sws_getCachedContext(FFromRGB, width, height, AV_PIX_FMT_BGR24, width, height, format,
                                   kBicubic, nullptr, nullptr, nullptr);
   if (!FFromRGB) return false;
-  if (InPlace(width, height)) {
-    const uint8_t* src[4] = {bitmap.Bits(), nullptr, nullptr, nullptr};
-    const int srcLinesize[4] = {bitmap.Stride(), 0, 0, 0};
-    sws_scale(FFromRGB, src, srcLinesize, 0, height, data, linesize);
-    return true;
-  }
-  if (!EnsureBuffer(width, height)) return false;
-  FReference = false;
-  for (int y = 0; y < height; ++y)
-    std::memcpy(FBuffer[0] + size_t(y) * FBufferLinesize[0], bitmap.ScanLine(y), rowBytes);
-  sws_scale(FFromRGB, FBuffer, FBufferLinesize, 0, height, data, linesize);
+  const uint8_t* src[4] = {rgb, nullptr, nullptr, nullptr};
+  const int srcLinesize[4] = {rgbLinesize, 0, 0, 0};
+  sws_scale(FFromRGB, src, srcLinesize, 0, height, data, linesize);
   return true;
 }

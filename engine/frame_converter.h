@@ -12,6 +12,7 @@ extern "C" {
 #include <memory>
 
 #include "media/bitmap.h"
+#include "media/ffmpeg_ptr.h"
 #include "media/slice_workers.h"
 
 struct SwsContext;
@@ -33,7 +34,10 @@ class FrameConverter {
              int width);
 
   // Converts Bitmap() back into the picture (which the caller owns and may write), the
-  // reverse of ToRGB. False when no scaler can be made.
+  // reverse of ToRGB. Into a 4:2:0 picture in bands too: the scaler's chroma filter spans a
+  // few rows, so each band converts a margin of rows on both sides into a picture of its own
+  // and keeps only its rows, which are then those of one pass. False when no scaler can be
+  // made.
   bool FromRGB(uint8_t* const data[4], const int linesize[4], AVPixelFormat format, int height,
                int width);
 
@@ -54,6 +58,8 @@ class FrameConverter {
   // Whether scalers may write and read the bitmap's rows in place: rows of whole vector
   // widths (no write past a row's end) and an even height (row pairs).
   static bool InPlace(int width, int height);
+  bool FromRGBInBands(const uint8_t* rgb, int rgbLinesize, uint8_t* const data[4],
+                      const int linesize[4], AVPixelFormat format, int height, int width);
   bool ToRGBInBands(const uint8_t* const data[4], const int linesize[4], AVPixelFormat format,
                     int height, int width, uint8_t* out, int outLinesize);
 
@@ -72,5 +78,7 @@ class FrameConverter {
   SwsContext* FFromRGB = nullptr;
   static constexpr int kMaxBands = 4;
   SwsContext* FBandToRGB[kMaxBands] = {};
+  SwsContext* FBandFromRGB[kMaxBands] = {};
+  AVFramePtr FBandPicture[kMaxBands];  // a band and its margins, converted back
   TSliceWorkers FWorkers{0};
 };

@@ -14,11 +14,12 @@ uint8_t ClampByte(int64_t v) {
   return uint8_t(std::clamp<int64_t>(v, 0, 255));
 }
 
-void ApplyByteTable(TBitmap& bitmap, const std::array<uint8_t, 256>& table) {
-  const size_t rowBytes = size_t(bitmap.Width()) * 3;
+void ApplyByteTable(uint8_t* bits, size_t stride, int width, int height,
+                    const std::array<uint8_t, 256>& table) {
+  const size_t rowBytes = size_t(width) * 3;
   const uint8_t* t = table.data();
-  for (int y = 0; y < bitmap.Height(); ++y) {
-    uint8_t* p = bitmap.ScanLine(y);
+  for (int y = 0; y < height; ++y) {
+    uint8_t* p = bits + size_t(y) * stride;
     for (size_t i = 0; i < rowBytes; ++i) p[i] = t[p[i]];
   }
 }
@@ -75,7 +76,9 @@ void ApplyColorAdjust(TBitmap& Bitmap, int32_t Brightness, int32_t Contrast, int
 }
 
 void ApplyExposure(TBitmap& Bitmap, float Exposure) {
-  ApplyByteTable(Bitmap, BuildExposureTable(Exposure));
+  if (Bitmap.Empty()) return;
+  ApplyByteTable(Bitmap.Bits(), size_t(Bitmap.Stride()), Bitmap.Width(), Bitmap.Height(),
+                 BuildExposureTable(Exposure));
 }
 
 void BlendBitmap(TBitmap& Dest, const TBitmap& Src, int X, int Y, int Alpha) {
@@ -144,26 +147,35 @@ void TPictureAdjust::Set(bool colour, int32_t Brightness, int32_t Contrast, int3
   FMode = TMode::PerPixel;
 }
 
-void TPictureAdjust::Apply(TBitmap& Bitmap) const {
-  if (FMode == TMode::None) return;
-  if (FMode == TMode::PerByte) {
-    ApplyByteTable(Bitmap, FByte);
-    return;
-  }
-  const int32_t* grey = FGreyIndex.data();
-  const int32_t* sat = FSat.data();
-  const uint8_t* final = FFinal.data();
+void TPictureAdjust::Apply(TBitmap& Bitmap, TSliceWorkers* Workers) const {
+  if (FMode == TMode::None || Bitmap.Empty()) return;
+  // Row pointers come from one writable access here: the bands run on other threads.
+  uint8_t* bits = Bitmap.Bits();
+  const size_t stride = size_t(Bitmap.Stride());
   const int width = Bitmap.Width();
-  for (int y = 0; y < Bitmap.Height(); ++y) {
-    uint8_t* p = Bitmap.ScanLine(y);
-    for (int x = 0; x < width; ++x, p += 3) {
-      const int32_t g = grey[p[0] + p[1] + p[2]];
-      const uint8_t b = final[g + sat[p[0]]];
-      const uint8_t gr = final[g + sat[p[1]]];
-      const uint8_t r = final[g + sat[p[2]]];
-      p[0] = b;
-      p[1] = gr;
-      p[2] = r;
+  auto rows = [&](int, int first, int last) {
+    if (FMode == TMode::PerByte) {
+      ApplyByteTable(bits + size_t(first) * stride, stride, width, last - first, FByte);
+      return;
     }
-  }
+    const int32_t* grey = FGreyIndex.data();
+    const int32_t* sat = FSat.data();
+    const uint8_t* final = FFinal.data();
+    for (int y = first; y < last; ++y) {
+      uint8_t* p = bits + size_t(y) * stride;
+      for (int x = 0; x < width; ++x, p += 3) {
+        const int32_t g = grey[p[0] + p[1] + p[2]];
+        const uint8_t b = final[g + sat[p[0]]];
+        const uint8_t gr = final[g + sat[p[1]]];
+        const uint8_t r = final[g + sat[p[2]]];
+        p[0] = b;
+        p[1] = gr;
+        p[2] = r;
+      }
+    }
+  };
+  if (Workers)
+    Workers->RunRows(Bitmap.Height(), 1, 16, rows);
+  else
+    rows(0, 0, Bitmap.Height());
 }

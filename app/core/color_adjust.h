@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "media/bitmap.h"
+#include "media/slice_workers.h"
 
 // The values that mean "the user left it alone": a new title and the editor's Reset hold
 // these. They are not all exact identities (brightness 255 darkens most levels by one step);
@@ -48,7 +49,8 @@ std::array<uint8_t, 256> BuildExposureTable(float Exposure);
 // Tables are rebuilt only when the values change, so one object per conversion serves every
 // frame at the cost of the pixel loop alone.
 //
-// Threads: Set and Apply from one thread at a time (the owner serialises).
+// Threads: Set and Apply from one thread at a time (the owner serialises); Apply may hand
+// bands of rows to the owner's TSliceWorkers.
 class TPictureAdjust {
  public:
   // colour: run the colour adjustment with b, k, a; exposure: run the exposure with E.
@@ -56,7 +58,8 @@ class TPictureAdjust {
            int32_t Exposure);
   // False when the values set change no pixel at all (then Apply returns at once).
   bool Active() const { return FMode != TMode::None; }
-  void Apply(TBitmap& Bitmap) const;
+  // With Workers, the picture's rows are shared out among its threads.
+  void Apply(TBitmap& Bitmap, TSliceWorkers* Workers = nullptr) const;
 
  private:
   enum class TMode { None, PerByte, PerPixel };

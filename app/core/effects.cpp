@@ -61,7 +61,7 @@ void ApplyTitleEffects(TBitmap& frame, int64_t pts, const TlvFilesRecord& record
 
   cache.Adjust().Set(NeedsColorAdjust(record), record.Brightness, record.Contrast,
                      record.Saturation, record.Exposure != kUntouchedExposure, record.Exposure);
-  cache.Adjust().Apply(frame);
+  cache.Adjust().Apply(frame, &cache.Workers());
 
   // Array order: later watermarks lie over earlier ones.
   for (const TVisible& v : visible) {

@@ -18,6 +18,7 @@
 #include "app/core/wm_rec.h"
 #include "dvd/tlv_files_record.h"
 #include "engine/transcoder_events.h"
+#include "media/slice_workers.h"
 
 // True when the title has anything to apply: an adjustment away from its untouched value,
 // or a watermark that would draw (a text watermark with text, a picture watermark with a
@@ -40,12 +41,14 @@ class TConversionHookCache {
  public:
   TPictureAdjust& Adjust() { return FAdjust; }
   TWatermarkCache& Watermarks() { return FWatermarks; }
+  TSliceWorkers& Workers() { return FWorkers; }
   std::mutex& Lock() { return FLock; }
 
  private:
   std::mutex FLock;  // held for a whole frame
   TPictureAdjust FAdjust;
   TWatermarkCache FWatermarks;
+  TSliceWorkers FWorkers;  // the adjustment's rows run on the cores the engine leaves idle
 };
 
 // Applies the record's adjustments and the watermarks that show at pts to frame. Throws
@@ -56,8 +59,8 @@ void ApplyTitleEffects(TBitmap& frame, int64_t pts, const TlvFilesRecord& record
 
 // The custom-hook handler for one frame of the record's title. The conversion component
 // holds the frame's canvas while its hook event runs, so the handler does not take it again
-// (the canvas lock is not recursive). Never throws: a failure is logged as "Error occurs OnCustomHook: " and the
-// reason at error level, the frame goes on unchanged (Update false), and the next frame is
-// handled afresh. Otherwise Update stays true and DisableHook false.
+// (the canvas lock is not recursive). Never throws: a failure is logged as "Error occurs
+// OnCustomHook: " and the reason at error level, the frame goes on unchanged (Update false), and
+// the next frame is handled afresh. Otherwise Update stays true and DisableHook false.
 void ConversionHook(THookInfo& AHookInfo, const TlvFilesRecord& ARecord,
                     TConversionHookCache& ACache);

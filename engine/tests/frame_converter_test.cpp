@@ -57,6 +57,37 @@ std::vector<uint8_t> BitmapRows(const TBitmap& bitmap) {
   return rows;
 }
 
+// The picture a whole-picture scaler makes of the converter's bitmap.
+AVFramePtr OnePassBack(const TBitmap& bitmap, AVPixelFormat format) {
+  const int width = bitmap.Width(), height = bitmap.Height();
+  SwsContextPtr scaler(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, format,
+                                      SWS_BICUBIC, nullptr, nullptr, nullptr));
+  const int stride = FFALIGN(width * 3, 64);
+  std::vector<uint8_t> rgb(size_t(stride) * (height + 1));
+  for (int y = 0; y < height; ++y)
+    std::memcpy(rgb.data() + size_t(y) * stride, bitmap.ScanLine(y), size_t(width) * 3);
+  const uint8_t* src[4] = {rgb.data()};
+  const int srcStride[4] = {stride};
+  AVFramePtr picture = NoisePicture(format, width, height, 1);
+  sws_scale(scaler.get(), src, srcStride, 0, height, picture->data, picture->linesize);
+  return picture;
+}
+
+bool SamePlanes(const AVFrame& a, const AVFrame& b) {
+  for (int plane = 0; plane < 3; ++plane) {
+    const bool chroma = plane > 0;
+    const int rows = chroma ? (a.height + 1) / 2 : a.height;
+    const int bytes = chroma ? (a.width + 1) / 2 : a.width;
+    for (int y = 0; y < rows; ++y)
+      if (std::memcmp(a.data[plane] + size_t(y) * a.linesize[plane],
+                      b.data[plane] + size_t(y) * b.linesize[plane], size_t(bytes))) {
+        ADD_FAILURE() << "plane " << plane << " row " << y << " differs";
+        return false;
+      }
+  }
+  return true;
+}
+
 }  // namespace
 
 // Pictures converted in bands, in place or through the scaler's own buffer, must equal one
@@ -101,6 +132,38 @@ TEST(FrameConverter, UnchangedUntilSomebodyDraws) {
     // Converting again makes the new picture the reference.
     ASSERT_TRUE(converter.ToRGB(picture->data, picture->linesize, AV_PIX_FMT_YUV420P, 64, width));
     EXPECT_TRUE(converter.Unchanged()) << width;
+  }
+}
+
+// The way back in bands must give the pixels of one pass too: its chroma filter reaches
+// across rows, which the bands' margins cover.
+TEST(FrameConverter, WayBackGivesThePixelsOfOnePass) {
+  struct {
+    AVPixelFormat format;
+    int width, height;
+  } cases[] = {
+      {AV_PIX_FMT_YUV420P, 720, 576},  // bands read the bitmap in place
+      {AV_PIX_FMT_YUVJ420P, 720, 480}, {AV_PIX_FMT_YUV420P, 718, 576},  // bands read a copy
+      {AV_PIX_FMT_YUV420P, 720, 70},   // two bands, margins reaching the far edges
+      {AV_PIX_FMT_YUV420P, 720, 575},  // odd height: one pass
+      {AV_PIX_FMT_YUV422P, 720, 576},  // not 4:2:0: one pass
+  };
+  FrameConverter converter;
+  for (const auto& c : cases) {
+    AVFramePtr picture = NoisePicture(c.format, c.width, c.height, unsigned(c.height));
+    ASSERT_TRUE(converter.ToRGB(picture->data, picture->linesize, c.format, c.height, c.width));
+    TBitmap& bitmap = *converter.Bitmap();
+    std::mt19937 random(unsigned(c.width));
+    for (int y = 0; y < c.height; ++y) {  // noise the bitmap too: drawing is rarely smooth
+      uint8_t* row = bitmap.ScanLine(y);
+      for (int x = 0; x < c.width * 3; ++x) row[x] = uint8_t(random());
+    }
+    for (int round = 0; round < 2; ++round) {
+      AVFramePtr back = NoisePicture(c.format, c.width, c.height, 9);
+      ASSERT_TRUE(converter.FromRGB(back->data, back->linesize, c.format, c.height, c.width));
+      EXPECT_TRUE(SamePlanes(*back, *OnePassBack(bitmap, c.format)))
+          << av_get_pix_fmt_name(c.format) << " " << c.width << "x" << c.height;
+    }
   }
 }
 

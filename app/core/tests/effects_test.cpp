@@ -12,8 +12,8 @@
 
 #include "app/core/color_adjust.h"
 #include "app/core/effects.h"
-#include "app/core/wm_rec.h"
 #include "app/core/tests/pixels.h"
+#include "app/core/wm_rec.h"
 #include "media/bitmap.h"
 
 namespace {
@@ -228,6 +228,14 @@ TEST_P(PictureAdjustMatches, TheRoutinesInTurn) {
   adjust.Set(c.colour, c.b, c.k, c.a, c.exposure, c.e);
   adjust.Apply(again);
   EXPECT_TRUE(SamePixels(again, expected));
+
+  // Shared out in bands of rows, a taller picture comes out as from one pass.
+  TBitmap tall = Noise(53, 170, unsigned(c.e) + 11u);
+  TBitmap tallExpected = tall;
+  adjust.Apply(tallExpected);
+  TSliceWorkers workers(3);
+  adjust.Apply(tall, &workers);
+  EXPECT_TRUE(SamePixels(tall, tallExpected));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, PictureAdjustMatches,
