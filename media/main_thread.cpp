@@ -44,7 +44,7 @@ bool RunQueuedCalls() {
     }
     {
       std::lock_guard lock(gMutex);
-      item->error = error;
+      item->error = std::move(error);  // the caller alone frees it
       item->done = true;
     }
     gFinished.notify_all();

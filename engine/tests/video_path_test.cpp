@@ -170,10 +170,12 @@ TEST_F(VideoPathTest, PreviewBitmapsAreAtMostOnePerHundredMilliseconds) {
   ASSERT_FALSE(times.empty());
   EXPECT_LE(double(times.size()), std::chrono::duration<double>(elapsed).count() * 10 + 1);
   // The engine spaces previews by its own clock reading, taken before the picture is
-  // converted; the handler sees them after that work, whose length varies by a few
-  // milliseconds on a loaded machine.
+  // converted; the handler sees them after that work, whose length varies by tens of
+  // milliseconds on a loaded machine under the sanitizers. The count above holds the rate;
+  // here it is enough that no two previews come as close as pictures do (a few ms apart
+  // when converting as fast as it can).
   for (size_t i = 1; i < times.size(); ++i) {
-    EXPECT_GE(times[i] - times[i - 1], std::chrono::milliseconds(90));
+    EXPECT_GE(times[i] - times[i - 1], std::chrono::milliseconds(50));
     EXPECT_GT(frames[i], frames[i - 1]);
   }
   EXPECT_EQ(windows, 0);
