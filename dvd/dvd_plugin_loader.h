@@ -16,7 +16,6 @@
 inline constexpr char kDVDPlugInFileName[] = "libdvddec.so";
 inline constexpr char kDVDInputScheme[] = "opendvd";
 
-
 // Loads libdvddec.so from `folder` (a slash is added when missing; an empty folder loads by
 // name through the system's search), initialises it with `initText` and resolves every
 // entry point; registers the "opendvd" input scheme. True at once when already loaded.

@@ -53,8 +53,12 @@ using AVFilterGraphPtr = std::unique_ptr<AVFilterGraph, AVFilterGraphFree>;
 using AVAudioFifoPtr = std::unique_ptr<AVAudioFifo, AVAudioFifoFree>;
 using AVBSFContextPtr = std::unique_ptr<AVBSFContext, AVBSFContextFree>;
 
-inline AVFramePtr MakeFrame() { return AVFramePtr(av_frame_alloc()); }
-inline AVPacketPtr MakePacket() { return AVPacketPtr(av_packet_alloc()); }
+inline AVFramePtr MakeFrame() {
+  return AVFramePtr(av_frame_alloc());
+}
+inline AVPacketPtr MakePacket() {
+  return AVPacketPtr(av_packet_alloc());
+}
 
 // An input opened with OpenMediaInput (media/io_scheme.h), closed with CloseMediaInput.
 void CloseMediaInput(AVFormatContext** context);

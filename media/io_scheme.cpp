@@ -78,9 +78,8 @@ std::string InputSchemeOf(const std::string& url) {
   return InputSchemeRegistered(scheme) ? scheme : std::string();
 }
 
-int OpenMediaInput(AVFormatContext** context, const std::string& url,
-                   const AVInputFormat* format, AVDictionary** options,
-                   const AVIOInterruptCB* interrupt) {
+int OpenMediaInput(AVFormatContext** context, const std::string& url, const AVInputFormat* format,
+                   AVDictionary** options, const AVIOInterruptCB* interrupt) {
   *context = nullptr;
   const std::string scheme = InputSchemeOf(url);
   if (scheme.empty()) {
@@ -106,8 +105,8 @@ int OpenMediaInput(AVFormatContext** context, const std::string& url,
   if (!buffer) return AVERROR(ENOMEM);
   auto io = std::make_unique<SchemeIO>();
   io->Stream = std::move(stream);
-  AVIOContext* pb = avio_alloc_context(buffer, kBufferSize, 0, io.get(), ReadPacket, nullptr,
-                                       SeekStream);
+  AVIOContext* pb =
+      avio_alloc_context(buffer, kBufferSize, 0, io.get(), ReadPacket, nullptr, SeekStream);
   if (!pb) {
     av_free(buffer);
     return AVERROR(ENOMEM);

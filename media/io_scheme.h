@@ -42,8 +42,7 @@ std::string InputSchemeOf(const std::string& url);
 // avformat_open_input for plain names and registered schemes alike. Returns 0 or a
 // negative FFmpeg error code (on failure *context is null, as with avformat_open_input).
 // `interrupt` may be null.
-int OpenMediaInput(AVFormatContext** context, const std::string& url,
-                   const AVInputFormat* format, AVDictionary** options,
-                   const AVIOInterruptCB* interrupt = nullptr);
+int OpenMediaInput(AVFormatContext** context, const std::string& url, const AVInputFormat* format,
+                   AVDictionary** options, const AVIOInterruptCB* interrupt = nullptr);
 // Closes what OpenMediaInput opened, including a scheme's stream; null-safe.
 void CloseMediaInput(AVFormatContext** context);

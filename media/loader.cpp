@@ -30,7 +30,9 @@ struct TLibraryItem {
   void (*Register)();
 };
 
-void RegisterDevices() { avdevice_register_all(); }
+void RegisterDevices() {
+  avdevice_register_all();
+}
 
 void CheckSDLAudio() {
   // The player needs an audio driver; SDL_AUDIODRIVER=dummy satisfies this on a headless
@@ -41,40 +43,47 @@ void CheckSDLAudio() {
 #define SO_NAME(lib, major) "lib" lib ".so." AV_STRINGIFY(major)
 
 const std::array<TLibraryItem, kLibraryCount> kLibraries = {{
-    {"avcodec", SO_NAME("avcodec", LIBAVCODEC_VERSION_MAJOR),
+    {"avcodec",
+     SO_NAME("avcodec", LIBAVCODEC_VERSION_MAJOR),
      {"avcodec_version", "avcodec_find_decoder", "avcodec_find_encoder_by_name",
       "avcodec_alloc_context3", "avcodec_open2", "avcodec_send_packet", "avcodec_receive_frame",
-      "avcodec_send_frame", "avcodec_receive_packet", "avcodec_free_context",
-      "av_bsf_get_by_name", "av_packet_alloc"},
+      "avcodec_send_frame", "avcodec_receive_packet", "avcodec_free_context", "av_bsf_get_by_name",
+      "av_packet_alloc"},
      nullptr},
-    {"avdevice", SO_NAME("avdevice", LIBAVDEVICE_VERSION_MAJOR),
+    {"avdevice",
+     SO_NAME("avdevice", LIBAVDEVICE_VERSION_MAJOR),
      {"avdevice_version", "avdevice_register_all"},
      RegisterDevices},
-    {"avfilter", SO_NAME("avfilter", LIBAVFILTER_VERSION_MAJOR),
+    {"avfilter",
+     SO_NAME("avfilter", LIBAVFILTER_VERSION_MAJOR),
      {"avfilter_version", "avfilter_get_by_name", "avfilter_graph_alloc",
       "avfilter_graph_parse_ptr", "avfilter_graph_config", "av_buffersrc_add_frame_flags",
       "av_buffersink_get_frame"},
      nullptr},
-    {"avformat", SO_NAME("avformat", LIBAVFORMAT_VERSION_MAJOR),
+    {"avformat",
+     SO_NAME("avformat", LIBAVFORMAT_VERSION_MAJOR),
      {"avformat_version", "avformat_open_input", "avformat_find_stream_info", "av_read_frame",
       "avformat_alloc_output_context2", "avformat_write_header", "av_interleaved_write_frame",
       "av_write_trailer", "avio_open", "avio_alloc_context", "av_seek_frame"},
      nullptr},
-    {"avutil", SO_NAME("avutil", LIBAVUTIL_VERSION_MAJOR),
+    {"avutil",
+     SO_NAME("avutil", LIBAVUTIL_VERSION_MAJOR),
      {"avutil_version", "av_log_set_callback", "av_log_set_level", "av_frame_alloc",
-      "av_audio_fifo_alloc", "av_opt_find", "av_dict_set", "av_rescale_q",
-      "av_pix_fmt_desc_get"},
+      "av_audio_fifo_alloc", "av_opt_find", "av_dict_set", "av_rescale_q", "av_pix_fmt_desc_get"},
      nullptr},
-    {"swscale", SO_NAME("swscale", LIBSWSCALE_VERSION_MAJOR),
+    {"swscale",
+     SO_NAME("swscale", LIBSWSCALE_VERSION_MAJOR),
      {"swscale_version", "sws_getCachedContext", "sws_scale", "sws_freeContext"},
      nullptr},
-    {"swresample", SO_NAME("swresample", LIBSWRESAMPLE_VERSION_MAJOR),
+    {"swresample",
+     SO_NAME("swresample", LIBSWRESAMPLE_VERSION_MAJOR),
      {"swresample_version", "swr_alloc_set_opts2", "swr_init", "swr_convert",
       "swr_set_compensation", "swr_free"},
      nullptr},
-    {"SDL", "libSDL2-2.0.so.0",
-     {"SDL_Init", "SDL_Quit", "SDL_OpenAudioDevice", "SDL_PauseAudioDevice",
-      "SDL_CloseAudioDevice", "SDL_MixAudioFormat", "SDL_GetError", "SDL_GetNumAudioDrivers"},
+    {"SDL",
+     "libSDL2-2.0.so.0",
+     {"SDL_Init", "SDL_Quit", "SDL_OpenAudioDevice", "SDL_PauseAudioDevice", "SDL_CloseAudioDevice",
+      "SDL_MixAudioFormat", "SDL_GetError", "SDL_GetNumAudioDrivers"},
      CheckSDLAudio},
 }};
 

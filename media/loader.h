@@ -31,11 +31,13 @@ constexpr int kLibraryCount = 8;
 
 // A set of library indexes, bit n standing for index n.
 using TLibrarySet = uint8_t;
-constexpr TLibrarySet LibraryBit(TLibraryIndex index) { return TLibrarySet(1u << index); }
-constexpr TLibrarySet ConverterLibraries =
-    LibraryBit(liAVCodec) | LibraryBit(liAVFilter) | LibraryBit(liAVFormat) |
-    LibraryBit(liAVUtil) | LibraryBit(liSWScale) | LibraryBit(liSWResample);  // 125
-constexpr TLibrarySet PlayerLibraries = ConverterLibraries | LibraryBit(liSDL);  // 253
+constexpr TLibrarySet LibraryBit(TLibraryIndex index) {
+  return TLibrarySet(1u << index);
+}
+constexpr TLibrarySet ConverterLibraries = LibraryBit(liAVCodec) | LibraryBit(liAVFilter) |
+                                           LibraryBit(liAVFormat) | LibraryBit(liAVUtil) |
+                                           LibraryBit(liSWScale) | LibraryBit(liSWResample);  // 125
+constexpr TLibrarySet PlayerLibraries = ConverterLibraries | LibraryBit(liSDL);               // 253
 
 class TLibraryLoader {
  public:
@@ -50,7 +52,7 @@ class TLibraryLoader {
   // ("libavcodec.so.59", "libSDL2-2.0.so.0").
   std::string LibraryFileName(int index) const;
   void SetLibraryFileName(int index, const std::string& fileName);  // empty: no override
-  std::string LibraryName(int index) const;  // "avcodec", ..., "SDL"
+  std::string LibraryName(int index) const;                         // "avcodec", ..., "SDL"
 
   bool LoadLibraryItem(int index);
   void UnloadLibraryItem(int index);
@@ -62,7 +64,9 @@ class TLibraryLoader {
 };
 
 TLibraryLoader& GlobalLoader();
-inline bool LibraryLoaded(int index) { return GlobalLoader().LibraryLoaded(index); }
+inline bool LibraryLoaded(int index) {
+  return GlobalLoader().LibraryLoaded(index);
+}
 
 // Serialises every codec open and close and every stream-information read across
 // transcoders, players and probes.
@@ -70,8 +74,7 @@ std::recursive_mutex& CodecLock();
 
 // Loads `name` from `folder` when that file exists there, otherwise through the system's
 // search. Returns the module handle, or null with `error` set to the system's text.
-void* LoadLibraryFromFolder(const std::string& folder, const std::string& name,
-                            std::string& error);
+void* LoadLibraryFromFolder(const std::string& folder, const std::string& name, std::string& error);
 void FreeLibraryModule(void* module);
 
 // Look an entry up in `module`. When it is absent and not `optional`, throw

@@ -36,7 +36,9 @@ std::string FormatV(const char* format, va_list args) {
 
 }  // namespace
 
-int LogLevelToLibrary(TLogLevel level) { return (int(level) - 1) * 8; }
+int LogLevelToLibrary(TLogLevel level) {
+  return (int(level) - 1) * 8;
+}
 
 TLogLevel LibraryToLogLevel(int libraryLevel) {
   int ordinal = libraryLevel / 8 + 1;
@@ -45,7 +47,9 @@ TLogLevel LibraryToLogLevel(int libraryLevel) {
   return TLogLevel(ordinal);
 }
 
-int LibraryLogLevel() { return gLibraryLogLevel.load(); }
+int LibraryLogLevel() {
+  return gLibraryLogLevel.load();
+}
 
 TMediaLogger::TMediaLogger(TMediaComponent* owner) : TMediaComponent(owner) {
   std::lock_guard lock(gLoggerMutex);

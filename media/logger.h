@@ -10,7 +10,16 @@
 
 #include "media/media_component.h"
 
-enum TLogLevel : uint8_t { llQuiet, llPanic, llFatal, llError, llWarning, llInfo, llVerbose, llDebug };
+enum TLogLevel : uint8_t {
+  llQuiet,
+  llPanic,
+  llFatal,
+  llError,
+  llWarning,
+  llInfo,
+  llVerbose,
+  llDebug
+};
 
 // FFmpeg's numbering: (ordinal - 1) * 8, and back by truncating division, clamped.
 int LogLevelToLibrary(TLogLevel level);
@@ -20,9 +29,8 @@ TLogLevel LibraryToLogLevel(int libraryLevel);
 // changes only when a level is pushed into the library.
 int LibraryLogLevel();
 
-using TLogEvent =
-    std::function<void(const void* Sender, uint32_t AThreadID, TLogLevel ALogLevel,
-                       const std::string& ALogMsg)>;
+using TLogEvent = std::function<void(const void* Sender, uint32_t AThreadID, TLogLevel ALogLevel,
+                                     const std::string& ALogMsg)>;
 
 struct TLogInfo {
   const void* Sender = nullptr;

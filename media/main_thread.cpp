@@ -55,11 +55,17 @@ bool RunQueuedCalls() {
 
 }  // namespace
 
-uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+uint32_t CurrentThreadId() {
+  return static_cast<uint32_t>(syscall(SYS_gettid));
+}
 
-bool IsMainThread() { return CurrentThreadId() == gMainThreadId.load(); }
+bool IsMainThread() {
+  return CurrentThreadId() == gMainThreadId.load();
+}
 
-void SetMainThread() { gMainThreadId = CurrentThreadId(); }
+void SetMainThread() {
+  gMainThreadId = CurrentThreadId();
+}
 
 void CallInMainThread(const std::function<void()>& call) {
   if (IsMainThread()) {

@@ -27,8 +27,8 @@ TEST_F(FileNamesTest, WhichNamesTravelAsUnicodeUrls) {
       {"/home/me/films/title.vob", false},
       {"relative/title.vob", false},
       {"/media/disc/take:1.vob", false},  // a colon after the first slash is harmless
-      {"Überfilm ü.vob", false},           // UTF-8 bytes are fine as they are
-      {"take:1.vob", true},                // would be read as protocol "take"
+      {"Überfilm ü.vob", false},          // UTF-8 bytes are fine as they are
+      {"take:1.vob", true},               // would be read as protocol "take"
       {"http://host/a.flv", false},
       {"udp://1.2.3.4:5", false},
       {"pipe:0", false},
@@ -87,7 +87,8 @@ TEST_F(FileNamesTest, ColonNameOpensReadsAndSeeksThroughTheScheme) {
 
 TEST_F(FileNamesTest, SchemeOpenFailureCarriesItsCode) {
   AVFormatContext* raw = nullptr;
-  EXPECT_EQ(OpenMediaInput(&raw, "unicode:utf8:/no/such/file.wav", nullptr, nullptr), AVERROR(ENOENT));
+  EXPECT_EQ(OpenMediaInput(&raw, "unicode:utf8:/no/such/file.wav", nullptr, nullptr),
+            AVERROR(ENOENT));
   EXPECT_EQ(raw, nullptr);
   EXPECT_EQ(OpenMediaInput(&raw, "nosuchscheme:x", nullptr, nullptr), AVERROR_PROTOCOL_NOT_FOUND);
 }
@@ -109,7 +110,8 @@ TEST(FixtureDiscs, FolderVobsOpenAsPlainInputs) {
   ASSERT_FALSE(manifest.empty()) << "fixture disc A was not authored";
   ASSERT_TRUE(GlobalLoader().LoadLibraries(ConverterLibraries));
   AVFormatContext* raw = nullptr;
-  ASSERT_EQ(OpenMediaInput(&raw, FixturesDir() + "/disc_a/VIDEO_TS/VTS_01_1.VOB", nullptr, nullptr), 0);
+  ASSERT_EQ(OpenMediaInput(&raw, FixturesDir() + "/disc_a/VIDEO_TS/VTS_01_1.VOB", nullptr, nullptr),
+            0);
   MediaInputPtr input(raw);
   EXPECT_STREQ(input->iformat->name, "mpeg");
   EXPECT_EQ(ManifestRecords(manifest, "title").size(), 3u);

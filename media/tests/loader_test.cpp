@@ -86,7 +86,8 @@ TEST_F(LoaderTest, LoadFromFolderAndResolveEntries) {
     ResolveVariable(kTinyName, module, "absent_value");
     FAIL();
   } catch (const std::runtime_error& e) {
-    EXPECT_TRUE(StartsWith(e.what(), "Load variable absent_value@" + kTinyName + " error: ")) << e.what();
+    EXPECT_TRUE(StartsWith(e.what(), "Load variable absent_value@" + kTinyName + " error: "))
+        << e.what();
   }
   FreeLibraryModule(module);
 }
@@ -110,7 +111,8 @@ TEST_F(LoaderTest, MissingEntryFailsTheWholeSet) {
   loader.UnloadLibraries(ConverterLibraries);
   loader.SetLibraryFileName(liAVFormat, kTinyPath);  // loads, but has none of avformat's entries
   EXPECT_FALSE(loader.LoadLibraries(ConverterLibraries));
-  EXPECT_TRUE(StartsWith(loader.LastError(), "Load function avformat_version@" + kTinyPath + " error: "))
+  EXPECT_TRUE(
+      StartsWith(loader.LastError(), "Load function avformat_version@" + kTinyPath + " error: "))
       << loader.LastError();
   for (int i = 0; i < kLibraryCount; ++i) {
     if (ConverterLibraries & (1u << i)) {

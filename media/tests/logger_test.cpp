@@ -64,7 +64,8 @@ struct Context {
 
 std::string HexOf(const void* p) {
   char text[32];
-  snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
+  snprintf(text, sizeof text, "%016llX",
+           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
   return text;
 }
 
@@ -187,15 +188,12 @@ TEST_P(LogFilterTest, LevelFilter) {
   EXPECT_EQ(got[1].msg, "formatted 7");
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, LogFilterTest,
-                         ::testing::Values(FilterCase{llError, llWarning, false},
-                                           FilterCase{llError, llError, true},
-                                           FilterCase{llError, llVerbose, true},
-                                           FilterCase{llError, llDebug, false},
-                                           FilterCase{llQuiet, llVerbose, false},
-                                           FilterCase{llQuiet, llQuiet, true},
-                                           FilterCase{llInfo, llInfo, true},
-                                           FilterCase{llDebug, llDebug, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Levels, LogFilterTest,
+    ::testing::Values(FilterCase{llError, llWarning, false}, FilterCase{llError, llError, true},
+                      FilterCase{llError, llVerbose, true}, FilterCase{llError, llDebug, false},
+                      FilterCase{llQuiet, llVerbose, false}, FilterCase{llQuiet, llQuiet, true},
+                      FilterCase{llInfo, llInfo, true}, FilterCase{llDebug, llDebug, true}));
 
 TEST_F(LoggerTest, WithoutHandlerNothingIsDelivered) {
   logger.OnLog = nullptr;
@@ -218,7 +216,8 @@ TEST_F(LoggerTest, SetLogLevelByName) {
     logger.SetLogLevelByName(c.name);
     EXPECT_EQ(logger.LogLevel(), c.level) << c.name;
   }
-  for (const char* bad : {"loud", "", "12abc"}) EXPECT_THROW(logger.SetLogLevelByName(bad), std::invalid_argument) << bad;
+  for (const char* bad : {"loud", "", "12abc"})
+    EXPECT_THROW(logger.SetLogLevelByName(bad), std::invalid_argument) << bad;
 }
 
 TEST(LogLevelNumbers, ConvertBothWays) {
@@ -292,5 +291,6 @@ TEST(FormatErrorMessage, NamesTheCondition) {
       {-7, "Error number -7 occurred"},
       {0, "Error number 0 occurred"},
   };
-  for (auto c : cases) EXPECT_EQ(FormatErrorMessage("a.mkv", c.code), std::string("a.mkv: ") + c.text) << c.code;
+  for (auto c : cases)
+    EXPECT_EQ(FormatErrorMessage("a.mkv", c.code), std::string("a.mkv: ") + c.text) << c.code;
 }

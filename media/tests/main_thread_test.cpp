@@ -7,7 +7,9 @@
 #include <thread>
 #include <vector>
 
-TEST(MainThread, TestRunnerIsTheMainThread) { EXPECT_TRUE(IsMainThread()); }
+TEST(MainThread, TestRunnerIsTheMainThread) {
+  EXPECT_TRUE(IsMainThread());
+}
 
 TEST(MainThread, CallOnMainThreadRunsAtOnce) {
   bool ran = false;

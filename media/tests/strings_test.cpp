@@ -21,16 +21,16 @@ TEST_P(SplitAtSeparatorTest, HeadAndRest) {
   EXPECT_EQ(source, c.rest);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SplitAtSeparatorTest,
-                         ::testing::Values(SplitCase{"a=b", "=", true, "a", "b"},
-                                           SplitCase{"a=b", "=", false, "a", "a=b"},
-                                           SplitCase{"abc", "=", true, "abc", ""},
-                                           SplitCase{"abc", "=", false, "abc", "abc"},
-                                           SplitCase{"=x", "=", true, "", "x"},
-                                           SplitCase{"a<CRLF>b<CRLF>", "<CRLF>", true, "a", "b<CRLF>"},
-                                           SplitCase{"a=b=c", "=", true, "a", "b=c"},
-                                           SplitCase{"", "=", true, "", ""},
-                                           SplitCase{"abc", "", true, "abc", ""}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SplitAtSeparatorTest,
+    ::testing::Values(SplitCase{"a=b", "=", true, "a", "b"},
+                      SplitCase{"a=b", "=", false, "a", "a=b"},
+                      SplitCase{"abc", "=", true, "abc", ""},
+                      SplitCase{"abc", "=", false, "abc", "abc"},
+                      SplitCase{"=x", "=", true, "", "x"},
+                      SplitCase{"a<CRLF>b<CRLF>", "<CRLF>", true, "a", "b<CRLF>"},
+                      SplitCase{"a=b=c", "=", true, "a", "b=c"}, SplitCase{"", "=", true, "", ""},
+                      SplitCase{"abc", "", true, "abc", ""}));
 
 TEST(SameText, IgnoresAsciiCaseOnly) {
   EXPECT_TRUE(SameText("OutPutDir", "outputdir"));

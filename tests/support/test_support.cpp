@@ -18,7 +18,8 @@ namespace fs = std::filesystem;
 
 std::string TestFolder() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  fs::path dir = fs::path(DVDSWF_TEST_TMP) / (std::string(info->test_suite_name()) + "." + info->name());
+  fs::path dir =
+      fs::path(DVDSWF_TEST_TMP) / (std::string(info->test_suite_name()) + "." + info->name());
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir.string();
@@ -52,7 +53,9 @@ std::string ReadFile(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-std::string FixturesDir() { return DVDSWF_FIXTURES_DIR; }
+std::string FixturesDir() {
+  return DVDSWF_FIXTURES_DIR;
+}
 
 std::string RunCommand(const std::string& command, int* status) {
   std::string output;
@@ -75,9 +78,13 @@ const std::string& ManifestRecord::Get(const std::string& key) const {
   return it->second;
 }
 
-double ManifestRecord::Number(const std::string& key) const { return std::stod(Get(key)); }
+double ManifestRecord::Number(const std::string& key) const {
+  return std::stod(Get(key));
+}
 
-int ManifestRecord::Int(const std::string& key) const { return std::stoi(Get(key), nullptr, 0); }
+int ManifestRecord::Int(const std::string& key) const {
+  return std::stoi(Get(key), nullptr, 0);
+}
 
 std::vector<ManifestRecord> ReadManifest(const std::string& disc) {
   std::vector<ManifestRecord> records;
@@ -112,8 +119,7 @@ std::string SharedMediaFile(const std::string& name, const std::string& ffmpegAr
   const fs::path target = dir / name;
   if (fs::exists(target)) return target.string();
   fs::create_directories(dir);
-  const std::string aside =
-      (dir / (std::to_string(getpid()) + ".part." + name)).string();
+  const std::string aside = (dir / (std::to_string(getpid()) + ".part." + name)).string();
   std::string args = ffmpegArgs;
   const size_t at = args.find("{out}");
   if (at != std::string::npos) args.replace(at, 5, "'" + aside + "'");

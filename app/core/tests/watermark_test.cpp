@@ -18,16 +18,15 @@
 #include <vector>
 
 #include "app/core/effects.h"
+#include "app/core/tests/pixels.h"
 #include "app/core/watermark_draw.h"
 #include "app/core/wm_rec.h"
 #include "engine/transcoder_events.h"
-#include "app/core/tests/pixels.h"
 #include "media/bitmap.h"
 #include "media/logger.h"
 #include "tests/support/test_support.h"
 
 namespace {
-
 
 // Where a frame differs from the original: the bounding box and the count.
 struct Changes {
