@@ -9,6 +9,7 @@ extern "C" {
 
 #include <cstring>
 
+#include "engine/picture_scaler.h"
 #include "engine/run_state.h"
 #include "engine/transcoder.h"
 #include "media/loader.h"
@@ -334,9 +335,8 @@ void TCustomTranscoder::PrepareRun() {
         ost.VideoResample = croppedWidth != model->width || croppedHeight != model->height ||
                             inFormat != model->pix_fmt;
         if (ost.VideoResample && !ost.UsesFilters) {
-          ost.Scaler.reset(sws_getContext(croppedWidth, croppedHeight, inFormat, model->width,
-                                          model->height, model->pix_fmt, ScalerFlags(), nullptr,
-                                          nullptr, nullptr));
+          ost.Scaler = MakeResizeScaler(croppedWidth, croppedHeight, inFormat, model->width,
+                                        model->height, model->pix_fmt, ScalerFlags());
           if (!ost.Scaler) throw FFmpegException("Cannot get resampling context");
         }
         if (!ost.UsesFilters) {

@@ -14,6 +14,7 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 
+#include "engine/picture_scaler.h"
 #include "engine/run_state.h"
 #include "engine/transcoder.h"
 #include "media/logger.h"
@@ -454,9 +455,8 @@ int64_t TCustomTranscoder::DoVideoOut(TOutputStreamRun& ost, TInputStreamRun& is
         ost.ResampleWidth = picture->width - ost.LeftBand - ost.RightBand;
         ost.ResampleHeight = picture->height - ost.TopBand - ost.BottomBand;
         ost.ResamplePixFmt = format;
-        ost.Scaler.reset(sws_getContext(ost.ResampleWidth, ost.ResampleHeight, format, enc->width,
-                                        enc->height, enc->pix_fmt, ScalerFlags(), nullptr, nullptr,
-                                        nullptr));
+        ost.Scaler = MakeResizeScaler(ost.ResampleWidth, ost.ResampleHeight, format, enc->width,
+                                      enc->height, enc->pix_fmt, ScalerFlags());
         if (!ost.Scaler) throw FFmpegException("Cannot get resampling context");
         if (ost.VideoCrop) {
           cropped = MakeFrame();
@@ -471,8 +471,7 @@ int64_t TCustomTranscoder::DoVideoOut(TOutputStreamRun& ost, TInputStreamRun& is
     if (ost.VideoResample) {
       AVFrame* temp = PooledFrame(ost.TempPictures, enc->pix_fmt, enc->width, enc->height);
       if (!temp) throw FFmpegException("Cannot allocate temp picture, check pix fmt");
-      sws_scale(ost.Scaler.get(), toEncode->data, toEncode->linesize, 0, ost.ResampleHeight,
-                temp->data, temp->linesize);
+      ScalePicture(ost.Scaler.get(), toEncode, temp);
       CopyPictureProps(temp, picture);
       toEncode = temp;
     }

@@ -1,4 +1,5 @@
 #include "engine/frame_converter.h"
+#include "engine/picture_scaler.h"
 
 #include <gtest/gtest.h>
 
@@ -180,5 +181,46 @@ TEST(FrameConverter, DrawingSurvivesTheWayBack) {
       for (int x = 0; x < width; ++x)
         ASSERT_NEAR(back->data[0][size_t(y) * back->linesize[0] + x], 218, 2)
             << width << " at " << x << "," << y;  // white-ish grey 235 -> limited-range Y
+  }
+}
+
+// The resize on slice threads must give the pixels of one thread, including the sources the
+// scaler keeps to one thread (RGB into 4:2:0 at the same size would show a seam).
+TEST(PictureScaler, SlicedResizeGivesThePixelsOfOneThread) {
+  struct {
+    AVPixelFormat from;
+    int width, height;
+    AVPixelFormat to;
+    int toWidth, toHeight;
+  } cases[] = {
+      {AV_PIX_FMT_YUV420P, 720, 576, AV_PIX_FMT_YUV420P, 320, 240},
+      {AV_PIX_FMT_YUV420P, 720, 480, AV_PIX_FMT_YUV411P, 720, 480},
+      {AV_PIX_FMT_YUV422P, 720, 576, AV_PIX_FMT_YUV420P, 352, 288},
+      {AV_PIX_FMT_BGR24, 720, 576, AV_PIX_FMT_YUV420P, 720, 576},
+  };
+  for (const auto& c : cases) {
+    AVFramePtr picture = NoisePicture(c.from, c.width, c.height, 5);
+    SwsContextPtr sliced =
+        MakeResizeScaler(c.width, c.height, c.from, c.toWidth, c.toHeight, c.to, SWS_BICUBIC);
+    ASSERT_TRUE(sliced);
+    AVFramePtr out = NoisePicture(c.to, c.toWidth, c.toHeight, 6);
+    ScalePicture(sliced.get(), picture.get(), out.get());
+    SwsContextPtr single(sws_getContext(c.width, c.height, c.from, c.toWidth, c.toHeight, c.to,
+                                        SWS_BICUBIC, nullptr, nullptr, nullptr));
+    AVFramePtr expected = NoisePicture(c.to, c.toWidth, c.toHeight, 7);
+    sws_scale(single.get(), picture->data, picture->linesize, 0, c.height, expected->data,
+              expected->linesize);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(c.to);
+    for (int plane = 0; plane < 3; ++plane) {
+      const int rows = plane ? -((-c.toHeight) >> desc->log2_chroma_h) : c.toHeight;
+      const int bytes = plane ? -((-c.toWidth) >> desc->log2_chroma_w) : c.toWidth;
+      for (int y = 0; y < rows; ++y)
+        ASSERT_EQ(std::memcmp(out->data[plane] + size_t(y) * out->linesize[plane],
+                              expected->data[plane] + size_t(y) * expected->linesize[plane],
+                              size_t(bytes)),
+                  0)
+            << av_get_pix_fmt_name(c.from) << " -> " << av_get_pix_fmt_name(c.to) << " plane "
+            << plane << " row " << y;
+    }
   }
 }
