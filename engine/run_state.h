@@ -11,6 +11,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "engine/hook_lookahead.h"
 #include "engine/transcoder.h"
 #include "media/ffmpeg_ptr.h"
 
@@ -118,6 +119,9 @@ struct TRunState {
   AVFramePtr Decoded = MakeFrame();
   AVFramePtr Filtered = MakeFrame();
   AVFramePtr EncodeFrame = MakeFrame();
+  // The custom hook's converters and the picture converted ahead. Last, so that a
+  // conversion still underway ends before anything else of the run goes.
+  THookLookahead Hook;
 
   AVCodecContext* Encoder(const TOutputStreamRun& ost) {
     return ost.EncoderOwner < 0 ? nullptr

@@ -390,7 +390,10 @@ int TCustomTranscoder::ProcessPacket(TInputStreamRun& ist, const AVPacket* pkt) 
     if (FStopRequested && pkt) break;
   }
   if (pkt && (s.StartTime == 0 || ist.Pts >= s.StartTime)) CopyPacket(istIndex, pkt);
-  if (!pkt) FlushEncoders(istIndex);
+  if (!pkt) {
+    if (run.Hook.Waiting()) HandOnWaitingPicture();
+    FlushEncoders(istIndex);
+  }
   return 0;
 }
 
@@ -402,13 +405,63 @@ bool TCustomTranscoder::Started(const TInputStreamRun& ist) const {
 }
 
 void TCustomTranscoder::HandleDecodedFrame(TInputStreamRun& ist, int istIndex, AVFrame* frame) {
+  if (ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+    THookLookahead& ahead = FRun->Hook;
+    if (HookLooksAhead(istIndex)) {
+      // This picture converts to RGB on the background thread while the one before it goes
+      // through the hook, the scaler and the encoder, and the sound decoded until the next
+      // picture is encoded.
+      THookLookahead::TPicture* previous = ahead.Waiting() ? &ahead.Take() : nullptr;
+      const bool begun = ahead.Begin(frame, istIndex, ist.Pts, ist.NextPts);
+      if (previous) HandOnWaitingPicture(*previous);
+      if (begun) return;
+    } else if (ahead.Waiting()) {
+      HandOnWaitingPicture();
+    }
+  }
+  HandOnFrame(ist, istIndex, frame, THookPicture::Convert);
+}
+
+// Hands on the picture that waited for its conversion, with its input stream's clock as it
+// read when the picture was decoded (what the hook, the sync and the encoder would have seen
+// without the look-ahead).
+void TCustomTranscoder::HandOnWaitingPicture() {
+  HandOnWaitingPicture(FRun->Hook.Take());
+}
+
+void TCustomTranscoder::HandOnWaitingPicture(THookLookahead::TPicture& picture) {
+  TInputStreamRun& ist = FRun->InputStreams[size_t(picture.Stream)];
+  const int64_t pts = ist.Pts, nextPts = ist.NextPts;
+  ist.Pts = picture.Pts;
+  ist.NextPts = picture.NextPts;
+  HandOnFrame(ist, picture.Stream, picture.Frame.get(),
+              picture.Converted ? THookPicture::Converted : THookPicture::Failed);
+  ist.Pts = pts;
+  ist.NextPts = nextPts;
+  FRun->Hook.Release(picture);
+}
+
+// The look-ahead changes when a picture is handed on, never what becomes of it; so only
+// where nothing else reads the stream's clock in between: no deinterlacing before the hook,
+// no real-time pacing, and each output fed from the stream synchronised to it.
+bool TCustomTranscoder::HookLooksAhead(int istIndex) const {
+  const auto& s = FSettings;
+  if (!OnCustomHook || FHookDisabled || s.DoDeinterlace || s.RateEmu) return false;
+  for (const auto& ost : FRun->OutputStreams)
+    if (ost.SourceIndex == istIndex && ost.EncodingNeeded && ost.SyncIndex != istIndex)
+      return false;
+  return true;
+}
+
+void TCustomTranscoder::HandOnFrame(TInputStreamRun& ist, int istIndex, AVFrame* frame,
+                                    THookPicture hookPicture) {
   auto& s = FSettings;
   TRunState& run = *FRun;
   const AVMediaType type = ist.Stream->codecpar->codec_type;
   AVFrame* picture = frame;
   if (type == AVMEDIA_TYPE_VIDEO) {
     ist.Quality = frame->quality;
-    picture = PreProcess(ist, frame);
+    picture = PreProcess(ist, frame, hookPicture);
     if (ist.Graph) {
       picture->pts = ist.Pts;
       picture->sample_aspect_ratio = ist.Decoder->sample_aspect_ratio;

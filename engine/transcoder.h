@@ -32,6 +32,7 @@ extern "C" {
 #include "engine/ffmpeg_exception.h"
 #include "engine/frame_converter.h"
 #include "engine/hook_libraries.h"
+#include "engine/hook_lookahead.h"
 #include "engine/transcoder_events.h"
 #include "media/ffmpeg_ptr.h"
 
@@ -339,6 +340,12 @@ class TCustomTranscoder {
   int64_t FrameDuration(const TInputStreamRun& ist, const AVFrame* frame) const;
   int ProcessPacket(TInputStreamRun& ist, const AVPacket* pkt);
   void HandleDecodedFrame(TInputStreamRun& ist, int istIndex, AVFrame* frame);
+  // Whether the hook's RGB picture is already made (by the look-ahead) or still to make.
+  enum class THookPicture { Convert, Converted, Failed };
+  void HandOnFrame(TInputStreamRun& ist, int istIndex, AVFrame* frame, THookPicture hookPicture);
+  bool HookLooksAhead(int istIndex) const;
+  void HandOnWaitingPicture();
+  void HandOnWaitingPicture(THookLookahead::TPicture& picture);
   bool Started(const TInputStreamRun& ist) const;
   void CopyPacket(int istIndex, const AVPacket* pkt);
   void WriteFrame(TOutputStreamRun& ost, AVPacket* pkt);
@@ -358,8 +365,9 @@ class TCustomTranscoder {
   void FlushAudioFifo(TOutputStreamRun& ost);
 
   // video_path.cpp
-  AVFrame* PreProcess(TInputStreamRun& ist, AVFrame* frame);
-  AVFrame* CustomHook(AVFrame* picture, AVPixelFormat format, int64_t time);
+  AVFrame* PreProcess(TInputStreamRun& ist, AVFrame* frame, THookPicture hookPicture);
+  AVFrame* CustomHook(AVFrame* picture, AVPixelFormat format, int64_t time,
+                      THookPicture hookPicture);
   void Preview(const AVFrame* picture, int64_t time);
   int ConfigureFilters(TInputStreamRun& ist, TOutputStreamRun& ost);
   int64_t DoVideoOut(TOutputStreamRun& ost, TInputStreamRun& ist, AVFrame* picture);
@@ -389,7 +397,6 @@ class TCustomTranscoder {
   AVDictionaryPtr FPrivateFormatOptions;
 
   // Video path state (engine/video_path.cpp).
-  FrameConverter FHookConverter;
   FrameConverter FPreviewConverter;
   THookLibraryList FHooks;
   bool FFramesHooked = false;

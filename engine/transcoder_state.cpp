@@ -138,7 +138,6 @@ void TCustomTranscoder::Cleanup() {
   FSettings.AudioLanguage.clear();
   FSettings.SubtitleLanguage.clear();
   ReleaseHookLibraries(FHooks);
-  FHookConverter.Reset();
   FPreviewConverter.Reset();
   FPreBuffer.reset();
 }

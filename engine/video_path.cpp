@@ -139,7 +139,8 @@ bool CropPicture(const AVFrame* src, AVFrame* dst, int top, int left) {
 
 // ---- Pre-processing ----
 
-AVFrame* TCustomTranscoder::PreProcess(TInputStreamRun& ist, AVFrame* frame) {
+AVFrame* TCustomTranscoder::PreProcess(TInputStreamRun& ist, AVFrame* frame,
+                                       THookPicture hookPicture) {
   ++FFrameNumber;
   const int64_t time = ist.Pts;
   const bool hook = OnCustomHook && !FHookDisabled;
@@ -168,7 +169,7 @@ AVFrame* TCustomTranscoder::PreProcess(TInputStreamRun& ist, AVFrame* frame) {
   }
 
   if (hook) {
-    picture = CustomHook(picture, format, time);
+    picture = CustomHook(picture, format, time, hookPicture);
   } else if (libraries) {
     if (picture == frame) {
       AVFrame* work = workBuffer();
@@ -187,15 +188,20 @@ AVFrame* TCustomTranscoder::PreProcess(TInputStreamRun& ist, AVFrame* frame) {
   return picture;
 }
 
-AVFrame* TCustomTranscoder::CustomHook(AVFrame* picture, AVPixelFormat format, int64_t time) {
-  if (!FHookConverter.ToRGB(picture->data, picture->linesize, format, picture->height,
-                            picture->width)) {
+AVFrame* TCustomTranscoder::CustomHook(AVFrame* picture, AVPixelFormat format, int64_t time,
+                                       THookPicture hookPicture) {
+  FrameConverter& converter = FRun->Hook.Current();
+  const bool converted =
+      hookPicture == THookPicture::Converted ||
+      (hookPicture == THookPicture::Convert &&
+       converter.ToRGB(picture->data, picture->linesize, format, picture->height, picture->width));
+  if (!converted) {
     GlobalLogger().Log(this, llError, "Cannot initialize the toRGB conversion context");
     FHookDisabled = true;
     return picture;
   }
   THookInfo info;
-  info.Bitmap = FHookConverter.Bitmap();
+  info.Bitmap = converter.Bitmap();
   info.FrameNumber = FFrameNumber;
   info.PTS = time;
   info.Update = true;
@@ -212,7 +218,7 @@ AVFrame* TCustomTranscoder::CustomHook(AVFrame* picture, AVPixelFormat format, i
   AVFrame* result = picture;
   // A handler that left the bitmap as it was changes nothing: the picture stays as decoded
   // (and spares the conversion back, which also cannot round-trip colours exactly).
-  if (info.Update && !FHookConverter.Unchanged()) {
+  if (info.Update && !converter.Unchanged()) {
     // The picture may be the decoder's (a reference picture for the next ones), so the
     // drawing goes into the work picture; a picture that already is the work picture is
     // written in place.
@@ -223,8 +229,7 @@ AVFrame* TCustomTranscoder::CustomHook(AVFrame* picture, AVPixelFormat format, i
     }
     AVFrame* work = FPreBuffer.get();
     if (picture != work) CopyPictureProps(work, picture);
-    if (FHookConverter.FromRGB(work->data, work->linesize, format, picture->height,
-                               picture->width)) {
+    if (converter.FromRGB(work->data, work->linesize, format, picture->height, picture->width)) {
       result = work;
     } else {
       GlobalLogger().Log(this, llError, "Cannot initialize the fromRGB conversion context");

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <map>
 
 #include "engine/tests/engine_run_support.h"
 #include "engine/tests/engine_test_support.h"
@@ -116,6 +117,63 @@ std::string BehaviourName(const ::testing::TestParamInfo<THookBehaviour>& info) 
 INSTANTIATE_TEST_SUITE_P(Behaviours, CustomHookTest,
                          ::testing::Values(hbDraw, hbDisableAtTen, hbRaise, hbNoUpdate),
                          BehaviourName);
+
+// Bytes of two RGB pictures that differ by more than a colour conversion's rounding.
+int DifferingBytes(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  if (a.size() != b.size() || a.empty()) return -1;
+  int count = 0;
+  for (size_t i = 0; i < a.size(); ++i) count += std::abs(int(a[i]) - int(b[i])) > 48;
+  return count;
+}
+
+// The hook's bitmap as packed RGB (it holds BGR).
+std::vector<uint8_t> PackedRgb(const TBitmap& bitmap) {
+  std::vector<uint8_t> rgb;
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    const uint8_t* row = bitmap.ScanLine(y);
+    for (int x = 0; x < bitmap.Width(); ++x)
+      rgb.insert(rgb.end(), {row[3 * x + 2], row[3 * x + 1], row[3 * x]});
+  }
+  return rgb;
+}
+
+// The next picture is converted for the hook while the current one is encoded: each call
+// still shows the picture of its own frame number and time (every frame of this title
+// prints its number), and a stop asked for in the hook still encodes every picture the hook
+// was shown, the one converted ahead included.
+TEST_F(VideoPathTest, HookSeesEachPictureWithItsOwnNumberAndTime) {
+  for (const bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "stopped in the hook" : "to the end");
+    TCustomTranscoder transcoder;
+    std::map<int, std::vector<uint8_t>> seen;  // frame number -> picture
+    std::vector<int64_t> times;
+    transcoder.OnCustomHook = [&](THookInfo& info) {
+      times.push_back(info.PTS);
+      if (info.FrameNumber <= 2 || info.FrameNumber == 40 || info.FrameNumber >= 74)
+        seen[info.FrameNumber] = PackedRgb(*info.Bitmap);
+      info.Update = false;
+      if (stop && info.FrameNumber == 40) transcoder.RequestStop();
+    };
+    const std::string output = Convert(transcoder, {}, stop ? "stopped.avi" : "whole.avi");
+    ASSERT_GE(times.size(), 40u);
+    EXPECT_EQ(times.size() == 75u, !stop);
+    for (size_t i = 1; i < times.size(); ++i)
+      EXPECT_NEAR(double(times[i] - times[0]), 40000.0 * double(i), 1);
+
+    const std::string input = DiscAVob(3);
+    for (const auto& [number, picture] : seen) {
+      const double second = (number - 1) * 0.04;
+      const auto own = DecodePicture(input, second - 0.01, 720, 576);
+      EXPECT_LT(DifferingBytes(picture, own), 64) << "frame " << number;
+      const auto other = DecodePicture(input, number > 1 ? second - 0.05 : second + 0.03, 720, 576);
+      EXPECT_GT(DifferingBytes(picture, other), 500) << "frame " << number << " vs its neighbour";
+    }
+    const auto streams = ProbeStreams(output);
+    const TProbedStream* video = FindStream(streams, "video");
+    ASSERT_NE(video, nullptr);
+    EXPECT_EQ(video->DecodedFrames, (long long)times.size());
+  }
+}
 
 // Alternate lines black and white: the hook sees them blended when deinterlacing.
 TEST_F(VideoPathTest, DeinterlacedPictureReachesTheHook) {
