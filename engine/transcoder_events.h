@@ -15,7 +15,7 @@ class TBitmap;
 // One decoded video picture offered to the application for drawing.
 struct THookInfo {
   int JobIndex = -1;          // filled by the conversion component
-  TBitmap* Bitmap = nullptr;  // the picture as 24-bit BGR, picture size
+  TBitmap* Bitmap = nullptr;  // the picture as 24-bit BGR, picture size; valid during the call
   int FrameNumber = 0;        // pictures pre-processed so far, this one included
   int64_t PTS = 0;            // microseconds
   bool Update = true;         // in/out: convert the bitmap back into the picture
