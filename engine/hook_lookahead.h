@@ -37,9 +37,8 @@ class THookLookahead {
   // spot use.
   FrameConverter& Current() { return FSlots[FCurrent].Converter; }
 
-  // Whether a picture waits, and from which input stream.
+  // Whether a picture waits to be handed on.
   bool Waiting() const { return FWaiting; }
-  int WaitingStream() const { return FSlots[1 - FCurrent].Picture.Stream; }
 
   // Takes the waiting picture: waits for its conversion and makes its converter Current().
   // The picture stays valid until the next Begin; Release frees it sooner.
