@@ -14,7 +14,7 @@ extern "C" {
 
 #include <cstdint>
 
-#include "engine/frame_converter.h"
+#include "media/frame_converter.h"
 #include "media/background_task.h"
 #include "media/ffmpeg_ptr.h"
 

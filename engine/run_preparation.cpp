@@ -9,7 +9,7 @@ extern "C" {
 
 #include <cstring>
 
-#include "engine/picture_scaler.h"
+#include "media/picture_scaler.h"
 #include "engine/run_state.h"
 #include "engine/transcoder.h"
 #include "media/loader.h"

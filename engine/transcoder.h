@@ -30,7 +30,7 @@ extern "C" {
 #include <vector>
 
 #include "engine/ffmpeg_exception.h"
-#include "engine/frame_converter.h"
+#include "media/frame_converter.h"
 #include "engine/hook_libraries.h"
 #include "engine/hook_lookahead.h"
 #include "engine/transcoder_events.h"

@@ -14,7 +14,7 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 
-#include "engine/picture_scaler.h"
+#include "media/picture_scaler.h"
 #include "engine/run_state.h"
 #include "engine/transcoder.h"
 #include "media/logger.h"

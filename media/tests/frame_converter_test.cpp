@@ -1,5 +1,5 @@
-#include "engine/frame_converter.h"
-#include "engine/picture_scaler.h"
+#include "media/frame_converter.h"
+#include "media/picture_scaler.h"
 
 #include <gtest/gtest.h>
 

@@ -15,12 +15,9 @@ extern "C" {
 #include "media/ffmpeg_ptr.h"
 #include "media/slice_workers.h"
 
-struct SwsContext;
-
 class FrameConverter {
  public:
   FrameConverter() = default;
-  ~FrameConverter();
   FrameConverter(const FrameConverter&) = delete;
   FrameConverter& operator=(const FrameConverter&) = delete;
 
@@ -67,18 +64,22 @@ class FrameConverter {
   // scalers may touch a few bytes past a row's last pixel, which the bitmap does not have.
   bool EnsureBuffer(int width, int height);
 
+  struct TBufferFree {
+    void operator()(uint8_t* p) const;
+  };
+
   std::unique_ptr<TBitmap> FBitmap;
-  uint8_t* FBuffer[4] = {};
+  std::unique_ptr<uint8_t, TBufferFree> FBuffer;  // av_image_alloc's one block
   int FBufferLinesize[4] = {};
   int FBufferWidth = 0, FBufferHeight = 0;
   bool FFilled = false;  // the bitmap holds a ToRGB's pixels, as of FFilledWrites
   uint64_t FFilledWrites = 0;
   bool FReference = false;  // FBuffer holds the pixels as ToRGB made them
-  SwsContext* FToRGB = nullptr;
-  SwsContext* FFromRGB = nullptr;
+  SwsContextPtr FToRGB;
+  SwsContextPtr FFromRGB;
   static constexpr int kMaxBands = 4;
-  SwsContext* FBandToRGB[kMaxBands] = {};
-  SwsContext* FBandFromRGB[kMaxBands] = {};
+  SwsContextPtr FBandToRGB[kMaxBands];
+  SwsContextPtr FBandFromRGB[kMaxBands];
   AVFramePtr FBandPicture[kMaxBands];  // a band and its margins, converted back
   TSliceWorkers FWorkers{0};
 };

@@ -1,4 +1,4 @@
-#include "engine/picture_scaler.h"
+#include "media/picture_scaler.h"
 
 extern "C" {
 #include <libavutil/opt.h>

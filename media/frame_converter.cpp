@@ -1,4 +1,4 @@
-#include "engine/frame_converter.h"
+#include "media/frame_converter.h"
 
 #include <cstdint>
 
@@ -25,24 +25,32 @@ bool Planar420(AVPixelFormat format) {
 }
 }  // namespace
 
-FrameConverter::~FrameConverter() {
-  Reset();
+void FrameConverter::TBufferFree::operator()(uint8_t* p) const {
+  av_free(p);
+}
+
+// A scaler from the cache: the old one is kept when it still fits, replaced otherwise.
+static SwsContext* Cached(SwsContextPtr& scaler, int srcWidth, int srcHeight,
+                          AVPixelFormat srcFormat, int dstWidth, int dstHeight,
+                          AVPixelFormat dstFormat) {
+  // sws_getCachedContext frees the context it is given when it makes a new one.
+  SwsContext* cached = sws_getCachedContext(scaler.release(), srcWidth, srcHeight, srcFormat,
+                                            dstWidth, dstHeight, dstFormat, kBicubic, nullptr,
+                                            nullptr, nullptr);
+  scaler.reset(cached);
+  return cached;
 }
 
 void FrameConverter::Reset() {
   FBitmap.reset();
-  av_freep(&FBuffer[0]);
+  FBuffer.reset();
   FBufferWidth = FBufferHeight = 0;
   FFilled = FReference = false;
-  sws_freeContext(FToRGB);
-  FToRGB = nullptr;
-  sws_freeContext(FFromRGB);
-  FFromRGB = nullptr;
+  FToRGB.reset();
+  FFromRGB.reset();
   for (int band = 0; band < kMaxBands; ++band) {
-    sws_freeContext(FBandToRGB[band]);
-    FBandToRGB[band] = nullptr;
-    sws_freeContext(FBandFromRGB[band]);
-    FBandFromRGB[band] = nullptr;
+    FBandToRGB[band].reset();
+    FBandFromRGB[band].reset();
     FBandPicture[band].reset();
   }
 }
@@ -59,13 +67,15 @@ bool FrameConverter::InPlace(int width, int height) {
 }
 
 bool FrameConverter::EnsureBuffer(int width, int height) {
-  if (FBuffer[0] && FBufferWidth == width && FBufferHeight == height) return true;
-  av_freep(&FBuffer[0]);
+  if (FBuffer && FBufferWidth == width && FBufferHeight == height) return true;
+  FBuffer.reset();
   FBufferWidth = FBufferHeight = 0;
   FReference = false;
   // One spare row and alignment keep the scalers' wide writes and reads inside the buffer.
-  if (av_image_alloc(FBuffer, FBufferLinesize, width, height + 1, AV_PIX_FMT_BGR24, 64) < 0)
+  uint8_t* planes[4] = {};
+  if (av_image_alloc(planes, FBufferLinesize, width, height + 1, AV_PIX_FMT_BGR24, 64) < 0)
     return false;
+  FBuffer.reset(planes[0]);
   FBufferWidth = width;
   FBufferHeight = height;
   return true;
@@ -77,10 +87,9 @@ bool FrameConverter::ToRGBInBands(const uint8_t* const data[4], const int linesi
   // Bands begin on even rows, where a 4:2:0 picture's chroma rows begin too.
   std::atomic<bool> ok{true};
   FWorkers.RunRows(height, 2, kMinBandRows, [&](int band, int first, int last) {
-    SwsContext*& scaler = FBandToRGB[band];
     const int rows = last - first;
-    scaler = sws_getCachedContext(scaler, width, rows, format, width, rows, AV_PIX_FMT_BGR24,
-                                  kBicubic, nullptr, nullptr, nullptr);
+    SwsContext* scaler =
+        Cached(FBandToRGB[band], width, rows, format, width, rows, AV_PIX_FMT_BGR24);
     if (!scaler) {
       ok = false;
       return;
@@ -107,23 +116,23 @@ bool FrameConverter::ToRGB(const uint8_t* const data[4], const int linesize[4],
   } else {
     const bool inPlace = InPlace(width, height);
     if (!inPlace && !EnsureBuffer(width, height)) return false;
-    uint8_t* out = inPlace ? FBitmap->Bits() : FBuffer[0];
+    uint8_t* out = inPlace ? FBitmap->Bits() : FBuffer.get();
     const int outLinesize = inPlace ? FBitmap->Stride() : FBufferLinesize[0];
     // Odd heights take the scaler's general path, whose chroma filter spans the bands.
     const bool banded = Planar420(format) && height % 2 == 0;
     if (banded) {
       if (!ToRGBInBands(data, linesize, format, height, width, out, outLinesize)) return false;
     } else {
-      FToRGB = sws_getCachedContext(FToRGB, width, height, format, width, height, AV_PIX_FMT_BGR24,
-                                    kBicubic, nullptr, nullptr, nullptr);
-      if (!FToRGB) return false;
+      SwsContext* scaler =
+          Cached(FToRGB, width, height, format, width, height, AV_PIX_FMT_BGR24);
+      if (!scaler) return false;
       uint8_t* dst[4] = {out, nullptr, nullptr, nullptr};
       const int dstLinesize[4] = {outLinesize, 0, 0, 0};
-      sws_scale(FToRGB, data, linesize, 0, height, dst, dstLinesize);
+      sws_scale(scaler, data, linesize, 0, height, dst, dstLinesize);
     }
     if (!inPlace) {
       for (int y = 0; y < height; ++y)
-        std::memcpy(FBitmap->ScanLine(y), FBuffer[0] + size_t(y) * FBufferLinesize[0], rowBytes);
+        std::memcpy(FBitmap->ScanLine(y), FBuffer.get() + size_t(y) * FBufferLinesize[0], rowBytes);
       FReference = true;
     }
   }
@@ -140,7 +149,7 @@ bool FrameConverter::Unchanged() const {
   const size_t rowBytes = size_t(FBufferWidth) * 3;
   const TBitmap& bitmap = *FBitmap;
   for (int y = 0; y < FBufferHeight; ++y)
-    if (std::memcmp(bitmap.ScanLine(y), FBuffer[0] + size_t(y) * FBufferLinesize[0], rowBytes))
+    if (std::memcmp(bitmap.ScanLine(y), FBuffer.get() + size_t(y) * FBufferLinesize[0], rowBytes))
       return false;
   return true;
 }
@@ -153,9 +162,8 @@ bool FrameConverter::FromRGBInBands(const uint8_t* rgb, int rgbLinesize, uint8_t
     const int top = std::max(0, first - kBandMargin);
     const int bottom = std::min(height, last + kBandMargin);
     const int rows = bottom - top;
-    SwsContext*& scaler = FBandFromRGB[band];
-    scaler = sws_getCachedContext(scaler, width, rows, AV_PIX_FMT_BGR24, width, rows, format,
-                                  kBicubic, nullptr, nullptr, nullptr);
+    SwsContext* scaler =
+        Cached(FBandFromRGB[band], width, rows, AV_PIX_FMT_BGR24, width, rows, format);
     AVFramePtr& picture = FBandPicture[band];
     if (scaler && (!picture || picture->width != width || picture->height != rows ||
                    picture->format != format)) {
@@ -201,17 +209,16 @@ bool FrameConverter::FromRGB(uint8_t* const data[4], const int linesize[4], AVPi
     if (!EnsureBuffer(width, height)) return false;
     FReference = false;
     for (int y = 0; y < height; ++y)
-      std::memcpy(FBuffer[0] + size_t(y) * FBufferLinesize[0], bitmap.ScanLine(y), rowBytes);
-    rgb = FBuffer[0];
+      std::memcpy(FBuffer.get() + size_t(y) * FBufferLinesize[0], bitmap.ScanLine(y), rowBytes);
+    rgb = FBuffer.get();
     rgbLinesize = FBufferLinesize[0];
   }
   if (Planar420(format) && height % 2 == 0)
     return FromRGBInBands(rgb, rgbLinesize, data, linesize, format, height, width);
-  FFromRGB = sws_getCachedContext(FFromRGB, width, height, AV_PIX_FMT_BGR24, width, height, format,
-                                  kBicubic, nullptr, nullptr, nullptr);
-  if (!FFromRGB) return false;
+  SwsContext* scaler = Cached(FFromRGB, width, height, AV_PIX_FMT_BGR24, width, height, format);
+  if (!scaler) return false;
   const uint8_t* src[4] = {rgb, nullptr, nullptr, nullptr};
   const int srcLinesize[4] = {rgbLinesize, 0, 0, 0};
-  sws_scale(FFromRGB, src, srcLinesize, 0, height, data, linesize);
+  sws_scale(scaler, src, srcLinesize, 0, height, data, linesize);
   return true;
 }
