@@ -34,9 +34,9 @@ static SwsContext* Cached(SwsContextPtr& scaler, int srcWidth, int srcHeight,
                           AVPixelFormat srcFormat, int dstWidth, int dstHeight,
                           AVPixelFormat dstFormat) {
   // sws_getCachedContext frees the context it is given when it makes a new one.
-  SwsContext* cached = sws_getCachedContext(scaler.release(), srcWidth, srcHeight, srcFormat,
-                                            dstWidth, dstHeight, dstFormat, kBicubic, nullptr,
-                                            nullptr, nullptr);
+  SwsContext* cached =
+      sws_getCachedContext(scaler.release(), srcWidth, srcHeight, srcFormat, dstWidth, dstHeight,
+                           dstFormat, kBicubic, nullptr, nullptr, nullptr);
   scaler.reset(cached);
   return cached;
 }
@@ -123,8 +123,7 @@ bool FrameConverter::ToRGB(const uint8_t* const data[4], const int linesize[4],
     if (banded) {
       if (!ToRGBInBands(data, linesize, format, height, width, out, outLinesize)) return false;
     } else {
-      SwsContext* scaler =
-          Cached(FToRGB, width, height, format, width, height, AV_PIX_FMT_BGR24);
+      SwsContext* scaler = Cached(FToRGB, width, height, format, width, height, AV_PIX_FMT_BGR24);
       if (!scaler) return false;
       uint8_t* dst[4] = {out, nullptr, nullptr, nullptr};
       const int dstLinesize[4] = {outLinesize, 0, 0, 0};
