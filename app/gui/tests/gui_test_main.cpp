@@ -1,0 +1,16 @@
+// The GUI suites run inside one QApplication (offscreen by default), with the program's error
+// handler installed and media's main-thread queue joined to the Qt loop, as in the program.
+#include <gtest/gtest.h>
+
+#include "app/gui/app_style.h"
+#include "app/gui/error_handler.h"
+#include "app/gui/main_thread_bridge.h"
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  TApplication app(argc, argv);
+  app.setStyleSheet(AppStyleSheet());
+  TMainThreadBridge bridge;
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,143 @@
+#include "app/gui/tests/gui_test_support.h"
+
+#include <QApplication>
+#include <QTest>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "app/gui/main_window.h"
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+
+TMessageAnswer TRecordingDialogs::ShowMessage(QWidget*, const QString& text, const QString& caption,
+                                              TMessageIcon icon, TMessageButtons buttons,
+                                              const QString& detail) {
+  Shown.push_back({text, caption, detail, icon, buttons});
+  if (OnShow) OnShow(Shown.back());
+  if (buttons != mbYesNo) return maOk;
+  bool yes = AnswerYes;
+  if (!Answers.empty()) {
+    yes = Answers.front();
+    Answers.pop_front();
+  }
+  return yes ? maYes : maNo;
+}
+
+QString TRecordingDialogs::ChooseFolder(QWidget*, const QString&, const QString&) {
+  if (Folders.empty()) return QString();
+  QString folder = Folders.front();
+  Folders.pop_front();
+  return folder;
+}
+
+QString TRecordingDialogs::ChooseFile(QWidget*, const QString&, const QString&, const QString&) {
+  if (Files.empty()) return QString();
+  QString file = Files.front();
+  Files.pop_front();
+  return file;
+}
+
+std::string TRecordingDialogs::Summary() const {
+  std::string text;
+  for (const TShownMessage& m : Shown)
+    text += (m.Caption + ": " + m.Text + (m.Detail.isEmpty() ? "" : " (" + m.Detail + ")") + "\n")
+                .toStdString();
+  return text;
+}
+
+void GuiTest::SetUp() {
+  Folder = TestFolder();
+  ConfigDir = Folder + "/config";
+  HomeDir = Folder + "/home";
+  fs::create_directories(HomeDir);
+  setenv("DVDSWF_CONFIG_DIR", ConfigDir.c_str(), 1);
+  setenv("HOME", HomeDir.c_str(), 1);
+  unsetenv("XDG_CONFIG_HOME");
+  // Nothing outside the test runs: opening and shutting down only leave their trace.
+  Desktop.OpenCommand = {QStringLiteral("true")};
+  Desktop.ShutdownCommand = {QStringLiteral("true")};
+}
+
+void GuiTest::TearDown() {
+  if (Main) {
+    Dialogs.AnswerYes = true;
+    Dialogs.Answers.clear();
+    Main->close();
+    Main.reset();
+  }
+  QApplication::processEvents();
+}
+
+TfrmMain& GuiTest::Window() {
+  if (!Main) {
+    Main = std::make_unique<TfrmMain>(Dialogs, Desktop);
+    Main->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(Main.get()));
+  }
+  return *Main;
+}
+
+void GuiTest::CloseWindow() {
+  Dialogs.Answers.push_back(true);
+  Main->close();
+}
+
+std::string GuiTest::SettingsText() const {
+  return fs::exists(SettingsPath()) ? ReadFile(SettingsPath()) : std::string();
+}
+
+void GuiTest::OpenDiscA() {
+  Window().OpenDisc(QString::fromStdString(DiscAImage()));
+}
+
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+  return QTest::qWaitFor(condition, timeoutMs);
+}
+
+std::string DiscAImage() {
+  return FixturesDir() + "/disc_a.iso";
+}
+
+std::string DiscAFolder() {
+  return FixturesDir() + "/disc_a";
+}
+
+namespace {
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+}  // namespace
+
+double ToneFrequency(const std::string& file, double from) {
+  const std::string pcm = RunCommand("ffmpeg -nostdin -v error -ss " + std::to_string(from) +
+                                     " -i " + Quote(file) + " -t 2 -vn -ac 1 -ar 48000 -f s16le -");
+  const size_t samples = pcm.size() / 2;
+  if (samples < 4800) return -1;
+  int crossings = 0;
+  int16_t previous = 0;
+  for (size_t i = 0; i < samples; ++i) {
+    int16_t value;
+    std::memcpy(&value, pcm.data() + 2 * i, 2);
+    if (i > 0 && ((previous < 0) != (value < 0))) ++crossings;
+    previous = value;
+  }
+  return crossings / 2.0 / (double(samples) / 48000);
+}
+
+double MediaDuration(const std::string& file) {
+  // Decoded, since containers such as SWF carry no duration.
+  const std::string report = RunCommand("ffmpeg -nostdin -i " + Quote(file) +
+                                        " -f null - 2>&1 | tr '\\r' '\\n' | "
+                                        "grep -o 'time=[0-9:.]*' | tail -n 1");
+  int h = 0, m = 0;
+  double s = 0;
+  if (std::sscanf(report.c_str(), "time=%d:%d:%lf", &h, &m, &s) != 3) return -1;
+  return h * 3600 + m * 60 + s;
+}

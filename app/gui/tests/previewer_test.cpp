@@ -1,0 +1,104 @@
+// The floating preview window's pictures in flight, and the main-thread queue served by the Qt
+// event loop.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+#include <atomic>
+#include <thread>
+
+#include "app/gui/previewer.h"
+#include "media/bitmap.h"
+#include "media/main_thread.h"
+#include "media/probe_text.h"
+
+namespace {
+
+TBitmap Picture(int width, int height, uint8_t shade) {
+  TBitmap bitmap(width, height);
+  for (int y = 0; y < height; ++y) std::fill_n(bitmap.ScanLine(y), width * 3, shade);
+  return bitmap;
+}
+
+TEST(Previewer, OnePictureInFlightTheNewestWins) {
+  TPreviewer previewer;
+  // A conversion thread hands over pictures faster than the main thread shows them.
+  std::thread worker([&previewer] {
+    for (int i = 0; i < 50; ++i)
+      EXPECT_TRUE(previewer.ShowPreview(Picture(64, 48, uint8_t(i)), i, int64_t(i) * 40000));
+  });
+  worker.join();
+  EXPECT_EQ(previewer.InFlight(), 1);
+  EXPECT_EQ(previewer.Dropped(), 49);
+  EXPECT_EQ(previewer.Shown(), 0);
+  ASSERT_TRUE(QTest::qWaitFor([&previewer] { return previewer.Shown() == 1; }, 10000));
+  EXPECT_EQ(previewer.InFlight(), 0);
+  QWidget* window = previewer.Window();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->windowTitle().toStdString(), FormatDuration(49 * 40000));
+  EXPECT_EQ(window->size(), QSize(64, 48)) << "the window takes the picture's size";
+  EXPECT_EQ(window->grab().toImage().pixelColor(10, 10), QColor(49, 49, 49));
+}
+
+TEST(Previewer, ClosedWindowRefusesFurtherPictures) {
+  TPreviewer previewer;
+  ASSERT_TRUE(previewer.ShowPreview(Picture(32, 32, 100), 0, 0));
+  ASSERT_TRUE(QTest::qWaitFor([&previewer] { return previewer.Window() != nullptr; }, 10000));
+  previewer.Window()->close();
+  EXPECT_TRUE(previewer.PreviewClosed());
+  EXPECT_FALSE(previewer.ShowPreview(Picture(32, 32, 100), 1, 40000));
+}
+
+TEST(Previewer, StaysClearOfTheProgressWindow) {
+  QWidget anchor;
+  anchor.resize(420, 460);
+  anchor.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&anchor));
+  QRect frame = anchor.frameGeometry();
+  frame.moveCenter(anchor.screen()->availableGeometry().center());
+  anchor.move(frame.topLeft());
+  TPreviewer previewer(&anchor);
+  ASSERT_TRUE(previewer.ShowPreview(Picture(320, 240, 10), 0, 0));
+  ASSERT_TRUE(QTest::qWaitFor([&previewer] { return previewer.Window() != nullptr; }, 10000));
+  EXPECT_FALSE(previewer.Window()->frameGeometry().intersects(anchor.frameGeometry()));
+}
+
+TEST(Previewer, WindowGoesWhenTheJobFreesItOnItsThread) {
+  auto previewer = std::make_unique<TPreviewer>();
+  ASSERT_TRUE(previewer->ShowPreview(Picture(16, 16, 1), 0, 0));
+  ASSERT_TRUE(QTest::qWaitFor([&previewer] { return previewer->Window() != nullptr; }, 10000));
+  QPointer<QWidget> window = previewer->Window();
+  std::thread([&previewer] { previewer.reset(); }).join();
+  EXPECT_TRUE(QTest::qWaitFor([&window] { return window.isNull(); }, 10000));
+}
+
+// The Qt loop serves calls that other threads queue for the main thread: no one calls
+// ProcessMessages here.
+TEST(MainThreadBridge, QtLoopServesQueuedCalls) {
+  std::atomic<bool> ran{false}, onMain{false};
+  std::thread worker([&] {
+    CallInMainThread([&] {
+      onMain = IsMainThread();
+      ran = true;
+    });
+  });
+  EXPECT_TRUE(QTest::qWaitFor([&ran] { return ran.load(); }, 10000));
+  worker.join();
+  EXPECT_TRUE(onMain);
+}
+
+// A wait of the main thread inside media (ProcessMessages) keeps windows painting but holds
+// the user's input back until it ends.
+TEST(MainThreadBridge, WaitsPumpQtWithoutUserInput) {
+  QWidget widget;
+  widget.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
+  bool timerRan = false;
+  QTimer::singleShot(0, &widget, [&timerRan] { timerRan = true; });
+  ProcessMessages();
+  EXPECT_TRUE(timerRan);
+}
+
+}  // namespace
