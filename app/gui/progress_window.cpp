@@ -96,9 +96,9 @@ TfrmProgress::TfrmProgress(const TGlobalObject& global, TUserDialogs& dialogs, Q
   FShutDown = new QCheckBox(QStringLiteral("Shut down computer after conversion"), this);
   FOpenFolder = new QCheckBox(QStringLiteral("Open the output folder after conversion"), this);
 
-  FPause = new QPushButton(QStringLiteral("Pause"), this);
-  FResume = new QPushButton(QStringLiteral("Resume"), this);
-  FCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  FPause = new QPushButton(QStringLiteral("&Pause"), this);
+  FResume = new QPushButton(QStringLiteral("&Resume"), this);
+  FCancel = new QPushButton(QStringLiteral("&Cancel"), this);
   FPause->setAutoDefault(false);
   FResume->setAutoDefault(false);
   FCancel->setAutoDefault(false);

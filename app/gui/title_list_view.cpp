@@ -238,6 +238,14 @@ void TTitleListView::keyPressEvent(QKeyEvent* event) {
   QTableView::keyPressEvent(event);
 }
 
+QModelIndex TTitleListView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+  if (model() && model()->rowCount() > 0 && (action == MoveHome || action == MoveEnd)) {
+    const int column = std::max(currentIndex().column(), 0);
+    return model()->index(action == MoveHome ? 0 : model()->rowCount() - 1, column);
+  }
+  return QTableView::moveCursor(action, modifiers);
+}
+
 void TTitleListView::focusInEvent(QFocusEvent* event) {
   QTableView::focusInEvent(event);
   viewport()->update();  // the selected row's colours follow the focus

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/gui/desktop_actions.h"
+#include "app/gui/tests/media_checks.h"
 #include "app/gui/user_dialogs.h"
 
 class TfrmMain;
@@ -67,13 +68,3 @@ class GuiTest : public ::testing::Test {
 
 // Runs the Qt loop until `condition` holds or `timeoutMs` pass; returns the condition.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 60000);
-
-// The fixture disc A as an image and as a folder.
-std::string DiscAImage();
-std::string DiscAFolder();
-
-// The dominant tone of a media file's first audio stream (zero crossings of up to 2 s of
-// mono from `from` seconds), -1 when it has no audio.
-double ToneFrequency(const std::string& file, double from = 0.5);
-// How long a media file plays (decoded), -1 when it cannot be read.
-double MediaDuration(const std::string& file);

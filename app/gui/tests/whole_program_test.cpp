@@ -1,1 +1,283 @@
+// The real dvdswf program under a real X server (Xvfb), driven from outside with xdotool as a
+// person drives it with the keyboard: fixture disc A is opened as an image, titles 1 and 2
+// stay checked, title 1 gets its French track, H.264 is picked from the format list, the run
+// starts, its progress window comes and goes, and the two outputs play with the chosen tracks'
+// tones. Screenshots of the main window with titles, the picker open and the progress window
+// go to build/screenshots/.
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "app/gui/tests/media_checks.h"
+#include "tests/support/test_support.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// A child process of this test, ended by its id.
+class TChild {
+ public:
+  TChild() = default;
+  TChild(const TChild&) = delete;
+  TChild& operator=(const TChild&) = delete;
+  ~TChild() { Stop(); }
+
+  // Starts `argv` with `env` added to this process's environment; its standard output goes
+  // to `outFd` (-1: /dev/null) and its standard error to `errPath`.
+  bool Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+             int outFd, const std::string& errPath) {
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e) {
+      const std::string entry = *e;
+      if (!env.count(entry.substr(0, entry.find('=')))) environment.push_back(entry);
+    }
+    for (const auto& [key, value] : env) environment.push_back(key + "=" + value);
+    std::vector<char*> args, envp;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (outFd >= 0)
+      posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+    else
+      posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    const int rc = posix_spawnp(&FPid, args[0], &actions, nullptr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) FPid = -1;
+    return rc == 0;
+  }
+  // Waits for the process to end by itself; its exit status, or -1 after the timeout.
+  int Wait(std::chrono::seconds timeout) {
+    const auto end = Clock::now() + timeout;
+    while (FPid > 0 && Clock::now() < end) {
+      int status = 0;
+      if (waitpid(FPid, &status, WNOHANG) == FPid) {
+        FPid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
+  }
+  bool Running() { return FPid > 0 && waitpid(FPid, nullptr, WNOHANG) == 0; }
+  void Stop() {
+    if (FPid <= 0) return;
+    kill(FPid, SIGTERM);
+    if (Wait(std::chrono::seconds(10)) < 0) {
+      kill(FPid, SIGKILL);
+      waitpid(FPid, nullptr, 0);
+    }
+    FPid = -1;
+  }
+
+ private:
+  pid_t FPid = -1;
+};
+
+class WholeProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Folder = TestFolder();
+    Home = Folder + "/home";
+    Config = Folder + "/config";
+    fs::create_directories(Home);
+    Screenshots = DVDSWF_BINARY_DIR "/screenshots";
+    fs::create_directories(Screenshots);
+    // The X server tells its display number on a pipe.
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    ASSERT_TRUE(Xvfb.Start(
+        {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"},
+        {}, pipeFds[1], Folder + "/xvfb.log"))
+        << "Xvfb is missing (Debian package xvfb)";
+    close(pipeFds[1]);
+    std::string number;
+    char c;
+    while (read(pipeFds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(pipeFds[0]);
+    ASSERT_FALSE(number.empty()) << ReadFile(Folder + "/xvfb.log");
+    Display = ":" + number;
+  }
+
+  // xdotool on the test's display; its output without the last line break.
+  std::string Xdo(const std::string& args, int* status = nullptr) {
+    std::string out =
+        RunCommand("DISPLAY=" + Display + " xdotool " + args + " 2>/dev/null", status);
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+    return out;
+  }
+  // The visible window whose title is `title`, waited for; empty after the timeout.
+  std::string WaitWindow(const std::string& title, int seconds = 60) {
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < end) {
+      std::string id = Xdo("search --onlyvisible --name " + Quote("^" + title + "$"));
+      if (!id.empty()) return id.substr(0, id.find('\n'));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::string();
+  }
+  bool WaitGone(const std::string& title, int seconds) {
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < end) {
+      if (Xdo("search --onlyvisible --name " + Quote("^" + title + "$")).empty()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+  void Focus(const std::string& window) { Xdo("windowfocus --sync " + window); }
+  void Keys(const std::string& keys) { Xdo("key --delay 40 " + keys); }
+  // A picture of a window's area of the screen.
+  void Screenshot(const std::string& window, const std::string& name) {
+    const std::string geometry = Xdo("getwindowgeometry --shell " + window);
+    std::map<std::string, int> g;
+    size_t start = 0;
+    while (start < geometry.size()) {
+      const size_t end = geometry.find('\n', start);
+      const std::string line = geometry.substr(start, end - start);
+      if (const size_t eq = line.find('='); eq != std::string::npos)
+        g[line.substr(0, eq)] = std::atoi(line.c_str() + eq + 1);
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+    const std::string file = Screenshots + "/" + name + ".png";
+    int status = 0;
+    RunCommand("ffmpeg -nostdin -v error -y -f x11grab -video_size " + std::to_string(g["WIDTH"]) +
+                   "x" + std::to_string(g["HEIGHT"]) + " -i " + Display + "+" +
+                   std::to_string(g["X"]) + "," + std::to_string(g["Y"]) + " -frames:v 1 " +
+                   Quote(file),
+               &status);
+    EXPECT_EQ(status, 0) << name;
+    EXPECT_TRUE(fs::exists(file)) << file;
+  }
+  // A script that writes its arguments as one line to `log`: the program's open and shut-down
+  // commands, which must leave their trace and nothing else.
+  std::string Recorder(const std::string& name, const std::string& log) {
+    const std::string path = Folder + "/" + name;
+    std::ofstream(path) << "#!/bin/sh\necho \"$@\" >> " << Quote(log) << "\n";
+    fs::permissions(path, fs::perms::owner_all);
+    return path;
+  }
+
+  std::string Folder, Home, Config, Screenshots, Display;
+  TChild Xvfb;
+};
+
+TEST_F(WholeProgram, ConvertsTwoTitlesWithTheChosenTrack) {
+  const std::string opened = Folder + "/opened.log", poweroff = Folder + "/poweroff.log";
+  TChild program;
+  ASSERT_TRUE(program.Start({DVDSWF_BINARY_DIR "/bin/dvdswf"},
+                            {{"DISPLAY", Display},
+                             {"HOME", Home},
+                             {"DVDSWF_CONFIG_DIR", Config},
+                             {"XDG_CONFIG_HOME", Folder + "/xdg"},
+                             {"XDG_RUNTIME_DIR", Folder},
+                             {"QT_QPA_PLATFORM", "xcb"},
+                             {"SDL_AUDIODRIVER", "dummy"},
+                             {"DVDSWF_OPEN_COMMAND", Recorder("open.sh", opened)},
+                             {"DVDSWF_SHUTDOWN_COMMAND", Recorder("poweroff.sh", poweroff)}},
+                            -1, Folder + "/dvdswf.log"));
+  const std::string main = WaitWindow("Korvel DVD to SWF Converter");
+  ASSERT_FALSE(main.empty()) << ReadFile(Folder + "/dvdswf.log");
+  Focus(main);
+
+  // Add DVD, then "Open DVD image…" of the drive menu; the file dialog takes the image.
+  Keys("alt+a");
+  ASSERT_FALSE(WaitWindow("Add DVD Driver", 20).empty()) << "the drive menu opens";
+  Keys("i");
+  const std::string dialog = WaitWindow("Open DVD image", 20);
+  ASSERT_FALSE(dialog.empty());
+  Focus(dialog);
+  Xdo("type --delay 5 " + Quote(DiscAImage()));
+  Keys("Return");
+  ASSERT_TRUE(WaitGone("Open DVD image", 20));
+  Focus(main);
+
+  // Keys wait in the window's queue until the disc is listed, the list holding the focus:
+  // uncheck title 3, back to title 1, French in the audio combo.
+  Keys("Down Down space Home alt+u Down");
+  // The format list: open it, expand the video group, choose H.264.
+  Keys("alt+f space Home Down Right Down Down Down Down");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let the pictures settle
+  Screenshot(main, "main_window_picker_open");
+  Keys("Return");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Screenshot(main, "main_window_titles");
+
+  // Start; hold the run once its first report can have come (500 ms) and title 1 is being
+  // written, to look at the window, then let it go on.
+  Keys("alt+s");
+  const std::string progress = WaitWindow("Progress", 60);
+  ASSERT_FALSE(progress.empty()) << "the progress window opens";
+  const auto shown = Clock::now();
+  const std::string first = Home + "/videoconverter/DVD Title 1_(new).mp4";
+  while (Clock::now() - shown < std::chrono::seconds(30)) {
+    std::error_code error;
+    if (Clock::now() - shown > std::chrono::milliseconds(700) && fs::file_size(first, error) > 0 &&
+        !error)
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  Keys("alt+p");
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // its timer draws the picture
+  Screenshot(main, "progress_window");
+  Keys("alt+r");
+  ASSERT_TRUE(WaitGone("Progress", 300)) << "the run reaches its end";
+  ASSERT_TRUE(program.Running());
+
+  // The outputs: titles 1 and 2 only, each with its chosen track's tone.
+  const std::string out = Home + "/videoconverter";
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(out)) files.push_back(entry.path().filename());
+  std::sort(files.begin(), files.end());
+  ASSERT_EQ(files, (std::vector<std::string>{"DVD Title 1_(new).mp4", "DVD Title 2_(new).mp4"}));
+  const auto manifest = ReadManifest("a");
+  const auto french = ManifestRecords(manifest, "audio", 1);
+  ASSERT_EQ(french.size(), 2u);
+  EXPECT_EQ(french[1].Get("lang"), "fr");
+  EXPECT_NEAR(ToneFrequency(out + "/DVD Title 1_(new).mp4"), french[1].Number("hz"), 10)
+      << "title 1 carries the French track (English is " << french[0].Number("hz") << " Hz)";
+  const auto title2 = ManifestRecords(manifest, "audio", 2);
+  ASSERT_FALSE(title2.empty());
+  EXPECT_NEAR(ToneFrequency(out + "/DVD Title 2_(new).mp4"), title2[0].Number("hz"), 10);
+  EXPECT_NEAR(MediaDuration(out + "/DVD Title 1_(new).mp4"), 12.0, 0.5);
+  EXPECT_NEAR(MediaDuration(out + "/DVD Title 2_(new).mp4"), 7.0, 0.5);
+  // After the run: the output folder was opened (by the recording command), nothing shut down.
+  EXPECT_EQ(ReadFile(opened), out + "\n");
+  EXPECT_FALSE(fs::exists(poweroff));
+
+  // Exit, and yes.
+  Focus(main);
+  Keys("alt+x");
+  const std::string question = WaitWindow("Warning", 20);
+  ASSERT_FALSE(question.empty()) << "\"Do you really want to exit?\"";
+  Focus(question);
+  Keys("alt+y");
+  EXPECT_EQ(program.Wait(std::chrono::seconds(60)), 0) << ReadFile(Folder + "/dvdswf.log");
+}
+
+}  // namespace

@@ -1,0 +1,15 @@
+// What the GUI tests check in files: the fixture disc's paths, a tone, a playing time. No Qt,
+// so the whole-program test uses them too.
+#pragma once
+
+#include <string>
+
+// The fixture disc A as an image and as a folder.
+std::string DiscAImage();
+std::string DiscAFolder();
+
+// The dominant tone of a media file's first audio stream (zero crossings of up to 2 s of
+// mono from `from` seconds), -1 when it has no audio.
+double ToneFrequency(const std::string& file, double from = 0.5);
+// How long a media file plays (decoded), -1 when it cannot be read.
+double MediaDuration(const std::string& file);
