@@ -8,6 +8,9 @@ DVDSWF_PACKAGES=(
   qt6-base-dev libcli11-dev nlohmann-json3-dev
   ffmpeg dvdauthor xorriso genisoimage lsdvd fonts-dejavu-core
   libgtest-dev libgmock-dev
+  # The desktop program: its SVG pictures, Wayland sessions, and the whole-program test
+  # (a real X server driven from outside).
+  qt6-svg-dev qt6-wayland xvfb xdotool
 )
 
 # Extra packages for the sanitizer and fuzzing builds of CI.
