@@ -8,6 +8,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -20,6 +23,7 @@
 #include "app/gui/main_window.h"
 #include "app/gui/preview_panel.h"
 #include "app/gui/snapshot.h"
+#include "app/gui/splash_window.h"
 #include "app/gui/tests/gui_test_support.h"
 #include "app/gui/title_list_model.h"
 #include "app/gui/title_list_view.h"
@@ -423,6 +427,73 @@ TEST_F(GuiTest, EditMenuNeedsASelectedRow) {
   EXPECT_EQ(opened[0], std::make_pair(int(TfrmMain::ekTrim), 2));
 }
 
+TEST_F(GuiTest, VolumeBarFollowsTheHeldMouseAndIsStored) {
+  TfrmMain& window = Window();
+  TTrackBar2* bar = window.VolumeBar();
+  const int width = bar->width();
+  // Pressed on the track (not on the thumb, which the bar would take itself), then moved.
+  QTest::mousePress(bar, Qt::LeftButton, Qt::NoModifier, QPoint(width - 3, bar->height() / 2));
+  QTest::mouseMove(bar, QPoint(width / 2, bar->height() / 2));
+  QTest::mouseRelease(bar, Qt::LeftButton, Qt::NoModifier, QPoint(width / 2, bar->height() / 2));
+  const int expected = int(double(width / 2) / (width - 20) * 128);
+  EXPECT_EQ(bar->PositionL(), expected);
+  EXPECT_EQ(window.PreviewPanel()->Volume(), expected);
+  EXPECT_EQ(window.Global().Settings().Volume(), expected);
+}
+
+TEST_F(GuiTest, PositionBarSeeksOnReleaseOnly) {
+  TfrmMain& window = Window();
+  TTrackBar2* bar = window.PositionBar();
+  bar->setEnabled(true);  // as while a title plays
+  bar->SetMax(bar->width());
+  const QPoint middle(bar->width() / 2, bar->height() / 2);
+  QTest::mousePress(bar, Qt::LeftButton, Qt::NoModifier, QPoint(bar->width() - 3, middle.y()));
+  EXPECT_TRUE(window.Seeking()) << "a press holds the player's position reports off the bar";
+  QTest::mouseMove(bar, middle);
+  EXPECT_EQ(bar->PositionL(), int(double(middle.x()) / (bar->width() - 15) * bar->Max()));
+  QTest::mouseRelease(bar, Qt::LeftButton, Qt::NoModifier, middle);
+  EXPECT_TRUE(WaitFor([&window] { return !window.Seeking(); }, 10000));
+}
+
+TEST_F(GuiTest, RowsAreDrawnInTheirColours) {
+  OpenDiscA();
+  TfrmMain& window = Window();
+  window.List()->setFocus();
+  ASSERT_TRUE(WaitFor([&window] { return window.List()->hasFocus(); }, 5000));
+  const QImage picture = window.List()->viewport()->grab().toImage();
+  const auto at = [&](int row) {
+    const QRect cell = window.List()->visualRect(window.Model().index(row, 2));
+    return picture.pixelColor(cell.center().x(), cell.top() + 3);
+  };
+  EXPECT_EQ(at(0), QColor(185, 204, 236)) << "the selected row, the list focused";
+  EXPECT_EQ(at(1), QColor(226, 230, 246)) << "odd rows";
+  EXPECT_EQ(at(2), QColor(255, 255, 255)) << "even rows";
+  const QRect first = window.List()->visualRect(window.Model().index(0, 0));
+  EXPECT_EQ(picture.pixelColor(first.left() + 20, first.top()), QColor(122, 160, 218))
+      << "the selected row's frame";
+}
+
+TEST_F(GuiTest, FormatSettingsButtonStoresTheGroupStates) {
+  TfrmMain& window = Window();
+  EXPECT_EQ(SettingsText().find("[lstformat]"), std::string::npos);
+  window.findChild<QPushButton*>(QStringLiteral("btnFormatSettings"))->click();
+  EXPECT_NE(SettingsText().find("[lstformat]"), std::string::npos);
+  ASSERT_EQ(Dialogs.Shown.size(), 1u);
+  EXPECT_EQ(Dialogs.Shown[0].Text,
+            QStringLiteral("The output settings dialog is not part of this version yet."));
+}
+
+TEST_F(GuiTest, ShareButtonsOpenTheServicesPages) {
+  TfrmMain& window = Window();
+  Button(window, "share_reddit")->click();
+  ASSERT_EQ(Desktop.History().size(), 1);
+  EXPECT_EQ(
+      Desktop.History()[0],
+      QStringLiteral("true https://www.reddit.com/submit?url=https%3A%2F%2Fdvdswf.example.org%2F"
+                     "&title=Korvel%20DVD%20to%20SWF%20Converter"));
+  EXPECT_EQ(Button(window, "share_facebook")->toolTip(), QStringLiteral("Facebook"));
+}
+
 // ---- Snapshots ------------------------------------------------------------------------------
 
 TEST_F(GuiTest, SnapshotWritesTheChosenFilesOnly) {
@@ -529,6 +600,16 @@ TEST_F(GuiTest, AnsweringNoToExitChangesNothing) {
   EXPECT_TRUE(window.close());
   EXPECT_FALSE(window.isVisible());
   EXPECT_NE(SettingsText().find("[lstformat]"), std::string::npos);
+}
+
+TEST_F(GuiTest, SplashGoesOnceTheWindowShows) {
+  QPointer<TSplashWindow> splash = new TSplashWindow;  // deletes itself when it closes
+  splash->show();
+  EXPECT_EQ(splash->size(), QSize(480, 280)) << "the picture's size";
+  const QRect screen = splash->screen()->availableGeometry();
+  EXPECT_EQ(splash->geometry().center(), screen.center());
+  splash->SetMainWindow(&Window());
+  EXPECT_TRUE(WaitFor([&splash] { return splash.isNull(); }, 10000));
 }
 
 TEST_F(GuiTest, HelpOpensTheReadme) {

@@ -10,9 +10,13 @@
 #include <thread>
 
 #include "app/gui/previewer.h"
+#include "app/gui/tests/media_checks.h"
+#include "dvd/dvd_plugin_loader.h"
+#include "engine/component/converter.h"
 #include "media/bitmap.h"
 #include "media/main_thread.h"
 #include "media/probe_text.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -71,6 +75,43 @@ TEST(Previewer, WindowGoesWhenTheJobFreesItOnItsThread) {
   ASSERT_TRUE(QTest::qWaitFor([&previewer] { return previewer->Window() != nullptr; }, 10000));
   QPointer<QWidget> window = previewer->Window();
   std::thread([&previewer] { previewer.reset(); }).join();
+  EXPECT_TRUE(QTest::qWaitFor([&window] { return window.isNull(); }, 10000));
+}
+
+// A job of the conversion component that shows previews in a window and hands out no
+// preview bitmaps: its pictures reach the floating window, which goes with the job.
+TEST(Previewer, ShowsTheRunningJobsPictures) {
+  ASSERT_TRUE(LoadDVDPlugInOnDemand()) << DVDPlugInError();
+  SetDVDParam({2, 0, 99, 128, 0, 2, 0});  // title 3, 3 s
+  auto converter = std::make_unique<TConverter>();
+  converter->SetPreview(true);
+  std::atomic<bool> ended{false};
+  converter->OnTerminate = [&ended](TCustomConverter*, const TTerminateInfo& info) {
+    if (info.JobIndex < 0) ended = true;
+  };
+  const int task = converter->AddTask(std::string(kDVDInputScheme) + ":" + DiscAImage());
+  ASSERT_GE(task, 0) << converter->LastError();
+  TOutputOptions output;
+  InitOutputOptions(output);
+  output.FrameSize = "320x240";
+  ASSERT_TRUE(converter->SetOutputFile(task, TestFolder() + "/title3.mp4", &output))
+      << converter->LastError();
+  TPreviewer* previewer = nullptr;
+  converter->Task(task)->PreviewWindowFactory = [&previewer]() -> std::unique_ptr<TPreviewWindow> {
+    auto made = std::make_unique<TPreviewer>();
+    previewer = made.get();
+    return made;
+  };
+  converter->StartTask(1);
+  ASSERT_TRUE(QTest::qWaitFor([&ended] { return ended.load(); }, 120000));
+  ASSERT_NE(previewer, nullptr) << "the job asked for its window";
+  ASSERT_TRUE(QTest::qWaitFor([&previewer] { return previewer->Window() != nullptr; }, 10000));
+  QPointer<QWidget> window = previewer->Window();
+  EXPECT_EQ(window->size(), QSize(320, 240));
+  EXPECT_GT(previewer->Shown(), 0);
+  EXPECT_TRUE(window->windowTitle().startsWith(QStringLiteral("00:00:0")))
+      << window->windowTitle().toStdString();
+  converter.reset();  // frees the job and its previewer
   EXPECT_TRUE(QTest::qWaitFor([&window] { return window.isNull(); }, 10000));
 }
 
