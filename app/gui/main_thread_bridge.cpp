@@ -1,18 +1,28 @@
 #include "app/gui/main_thread_bridge.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
-#include <QEvent>
+#include <QSocketNotifier>
+#include <cstdint>
+#include <stdexcept>
 
 #include "media/main_thread.h"
 
 namespace {
 
-const QEvent::Type kWakeEvent = QEvent::Type(QEvent::registerEventType());
+std::atomic<TMainThreadBridge*> gInstance{nullptr};
 
 }  // namespace
 
 TMainThreadBridge::TMainThreadBridge() {
+  FEventFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (FEventFd < 0) throw std::runtime_error("Cannot create the main thread's wake-up event");
+  FNotifier = new QSocketNotifier(FEventFd, QSocketNotifier::Read, this);
+  connect(FNotifier, &QSocketNotifier::activated, this, [this] { Serve(); });
   SetMainThread();
+  gInstance = this;
   SetMainThreadWakeup([this] { Wake(); });
   SetMessagePumpHook([this] { Pump(); });
 }
@@ -20,23 +30,52 @@ TMainThreadBridge::TMainThreadBridge() {
 TMainThreadBridge::~TMainThreadBridge() {
   SetMainThreadWakeup(nullptr);
   SetMessagePumpHook(nullptr);
+  gInstance = nullptr;
+  // Calls posted and never run are dropped here, on the main thread.
+  delete FNotifier;
+  close(FEventFd);
+}
+
+TMainThreadBridge* TMainThreadBridge::Instance() {
+  return gInstance.load();
 }
 
 void TMainThreadBridge::Wake() {
-  // One event in the queue serves every call queued before it runs.
-  if (FPending.exchange(true)) return;
   ++FWakeUps;
-  QCoreApplication::postEvent(this, new QEvent(kWakeEvent), Qt::HighEventPriority);
+  const uint64_t one = 1;
+  // The counter only fails to take more when it is about to overflow: the loop is awake then.
+  [[maybe_unused]] const ssize_t written = write(FEventFd, &one, sizeof one);
 }
 
-void TMainThreadBridge::customEvent(QEvent* event) {
-  if (event->type() != kWakeEvent) return;
-  // Cleared before the calls run: a call queued while they run posts a fresh event.
-  FPending = false;
-  const bool serving = FServing;
-  FServing = true;
+void TMainThreadBridge::Post(std::function<void()> call) {
+  {
+    std::lock_guard lock(FPostLock);
+    FPosted.push_back(std::move(call));
+  }
+  Wake();
+}
+
+void TMainThreadBridge::Serve() {
+  // Read before the calls run: a call queued while they run wakes the loop again.
+  uint64_t count = 0;
+  [[maybe_unused]] const ssize_t read = ::read(FEventFd, &count, sizeof count);
+  struct TServing {
+    bool& Flag;
+    const bool Was;
+    explicit TServing(bool& flag) : Flag(flag), Was(flag) { Flag = true; }
+    ~TServing() { Flag = Was; }
+  } serving(FServing);
   ProcessMessages();
-  FServing = serving;
+  for (;;) {
+    std::function<void()> call;
+    {
+      std::lock_guard lock(FPostLock);
+      if (FPosted.empty()) break;
+      call = std::move(FPosted.front());
+      FPosted.pop_front();
+    }
+    call();
+  }
 }
 
 void TMainThreadBridge::Pump() {

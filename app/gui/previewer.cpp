@@ -11,12 +11,21 @@
 #include <QWindow>
 #include <mutex>
 
+#include "app/gui/main_thread_bridge.h"
 #include "app/gui/snapshot.h"
 #include "media/bitmap.h"
 #include "media/main_thread.h"
 #include "media/probe_text.h"
 
 namespace {
+
+// Runs `call` on the main thread later, without waiting.
+void PostToMainThread(std::function<void()> call) {
+  if (TMainThreadBridge* bridge = TMainThreadBridge::Instance())
+    bridge->Post(std::move(call));
+  else
+    QMetaObject::invokeMethod(qApp, std::move(call), Qt::QueuedConnection);
+}
 
 class TPreviewerWindow : public QWidget {
  public:
@@ -142,8 +151,7 @@ TPreviewer::~TPreviewer() {
   // The window belongs to the main thread; it goes there without waiting, so a job freed on
   // its own thread while the main thread waits for it cannot dead-lock.
   auto shared = FShared;
-  QMetaObject::invokeMethod(
-      qApp, [shared] { delete shared->Window.data(); }, Qt::QueuedConnection);
+  PostToMainThread([shared] { delete shared->Window.data(); });
 }
 
 bool TPreviewer::ShowPreview(const TBitmap& bitmap, int, int64_t time) {
@@ -159,8 +167,7 @@ bool TPreviewer::ShowPreview(const TBitmap& bitmap, int, int64_t time) {
     FShared->Waiting = true;
   }
   auto shared = FShared;
-  QMetaObject::invokeMethod(
-      qApp, [shared] { shared->ShowPending(shared); }, Qt::QueuedConnection);
+  PostToMainThread([shared] { shared->ShowPending(shared); });
   return true;
 }
 

@@ -14,19 +14,16 @@ std::string DiscAFolder() {
   return FixturesDir() + "/disc_a";
 }
 
-namespace {
-
-std::string Quote(const std::string& text) {
+std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
 }
 
-}  // namespace
-
 double ToneFrequency(const std::string& file, double from) {
-  const std::string pcm = RunCommand("ffmpeg -nostdin -v error -ss " + std::to_string(from) +
-                                     " -i " + Quote(file) + " -t 2 -vn -ac 1 -ar 48000 -f s16le -");
+  const std::string pcm =
+      RunCommand("ffmpeg -nostdin -v error -ss " + std::to_string(from) + " -i " +
+                 ShellQuote(file) + " -t 2 -vn -ac 1 -ar 48000 -f s16le -");
   const size_t samples = pcm.size() / 2;
   if (samples < 4800) return -1;
   int crossings = 0;
@@ -42,7 +39,7 @@ double ToneFrequency(const std::string& file, double from) {
 
 double MediaDuration(const std::string& file) {
   // Decoded, since containers such as SWF carry no duration.
-  const std::string report = RunCommand("ffmpeg -nostdin -i " + Quote(file) +
+  const std::string report = RunCommand("ffmpeg -nostdin -i " + ShellQuote(file) +
                                         " -f null - 2>&1 | tr '\\r' '\\n' | "
                                         "grep -o 'time=[0-9:.]*' | tail -n 1");
   int h = 0, m = 0;

@@ -4,6 +4,9 @@
 
 #include <string>
 
+// `text` quoted for a shell command line.
+std::string ShellQuote(const std::string& text);
+
 // The fixture disc A as an image and as a folder.
 std::string DiscAImage();
 std::string DiscAFolder();

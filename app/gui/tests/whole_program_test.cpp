@@ -29,12 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 // A child process of this test, ended by its id.
 class TChild {
  public:
@@ -135,7 +129,7 @@ class WholeProgram : public ::testing::Test {
   std::string WaitWindow(const std::string& title, int seconds = 60) {
     const auto end = Clock::now() + std::chrono::seconds(seconds);
     while (Clock::now() < end) {
-      std::string id = Xdo("search --onlyvisible --name " + Quote("^" + title + "$"));
+      std::string id = Xdo("search --onlyvisible --name " + ShellQuote("^" + title + "$"));
       if (!id.empty()) return id.substr(0, id.find('\n'));
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -144,7 +138,7 @@ class WholeProgram : public ::testing::Test {
   bool WaitGone(const std::string& title, int seconds) {
     const auto end = Clock::now() + std::chrono::seconds(seconds);
     while (Clock::now() < end) {
-      if (Xdo("search --onlyvisible --name " + Quote("^" + title + "$")).empty()) return true;
+      if (Xdo("search --onlyvisible --name " + ShellQuote("^" + title + "$")).empty()) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
@@ -169,7 +163,7 @@ class WholeProgram : public ::testing::Test {
     RunCommand("ffmpeg -nostdin -v error -y -f x11grab -video_size " + std::to_string(g["WIDTH"]) +
                    "x" + std::to_string(g["HEIGHT"]) + " -i " + Display + "+" +
                    std::to_string(g["X"]) + "," + std::to_string(g["Y"]) + " -frames:v 1 " +
-                   Quote(file),
+                   ShellQuote(file),
                &status);
     EXPECT_EQ(status, 0) << name;
     EXPECT_TRUE(fs::exists(file)) << file;
@@ -178,7 +172,7 @@ class WholeProgram : public ::testing::Test {
   // commands, which must leave their trace and nothing else.
   std::string Recorder(const std::string& name, const std::string& log) {
     const std::string path = Folder + "/" + name;
-    std::ofstream(path) << "#!/bin/sh\necho \"$@\" >> " << Quote(log) << "\n";
+    std::ofstream(path) << "#!/bin/sh\necho \"$@\" >> " << ShellQuote(log) << "\n";
     fs::permissions(path, fs::perms::owner_all);
     return path;
   }
@@ -212,7 +206,7 @@ TEST_F(WholeProgram, ConvertsTwoTitlesWithTheChosenTrack) {
   const std::string dialog = WaitWindow("Open DVD image", 20);
   ASSERT_FALSE(dialog.empty());
   Focus(dialog);
-  Xdo("type --delay 5 " + Quote(DiscAImage()));
+  Xdo("type --delay 5 " + ShellQuote(DiscAImage()));
   Keys("Return");
   ASSERT_TRUE(WaitGone("Open DVD image", 20));
   Focus(main);
