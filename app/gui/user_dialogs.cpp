@@ -3,6 +3,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "app/gui/app_style.h"
+
 TMessageAnswer TQtUserDialogs::ShowMessage(QWidget* parent, const QString& text,
                                            const QString& caption, TMessageIcon icon,
                                            TMessageButtons buttons, const QString& detail) {
@@ -10,22 +12,29 @@ TMessageAnswer TQtUserDialogs::ShowMessage(QWidget* parent, const QString& text,
   box.setWindowTitle(caption);
   box.setText(text);
   if (!detail.isEmpty()) box.setInformativeText(detail);
+  // The kind of box for the desktop (accessibility, sounds), and the program's own picture.
+  const char* picture = nullptr;
   switch (icon) {
     case miInfo:
       box.setIcon(QMessageBox::Information);
+      picture = "message_information";
       break;
     case miWarn:
       box.setIcon(QMessageBox::Warning);
+      picture = "message_warning";
       break;
     case miError:
       box.setIcon(QMessageBox::Critical);
+      picture = "message_error";
       break;
     case miAsk:
       box.setIcon(QMessageBox::Question);
+      picture = "message_question";
       break;
     case miNone:
       break;
   }
+  if (picture) box.setIconPixmap(AppIcon(QLatin1String(picture)).pixmap(40, 40));
   if (buttons == mbYesNo) {
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     box.setDefaultButton(QMessageBox::No);
