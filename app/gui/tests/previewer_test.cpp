@@ -84,6 +84,8 @@ TEST(Previewer, ShowsTheRunningJobsPictures) {
   ASSERT_TRUE(LoadDVDPlugInOnDemand()) << DVDPlugInError();
   SetDVDParam({2, 0, 99, 128, 0, 2, 0});  // title 3, 3 s
   auto converter = std::make_unique<TConverter>();
+  ASSERT_TRUE(converter->LibrariesReady() || converter->LoadLibrariesFrom(DefaultDVDPlugInFolder()))
+      << converter->LastError();
   converter->SetPreview(true);
   std::atomic<bool> ended{false};
   converter->OnTerminate = [&ended](TCustomConverter*, const TTerminateInfo& info) {

@@ -183,13 +183,17 @@ class WholeProgram : public ::testing::Test {
 
 TEST_F(WholeProgram, ConvertsTwoTitlesWithTheChosenTrack) {
   const std::string opened = Folder + "/opened.log", poweroff = Folder + "/poweroff.log";
+  const std::string runtime = Folder + "/runtime";
+  fs::create_directories(runtime);
+  fs::permissions(runtime, fs::perms::owner_all);
   TChild program;
   ASSERT_TRUE(program.Start({DVDSWF_BINARY_DIR "/bin/dvdswf"},
                             {{"DISPLAY", Display},
                              {"HOME", Home},
                              {"DVDSWF_CONFIG_DIR", Config},
                              {"XDG_CONFIG_HOME", Folder + "/xdg"},
-                             {"XDG_RUNTIME_DIR", Folder},
+                             {"XDG_RUNTIME_DIR", runtime},
+                             {"LSAN_OPTIONS", "suppressions=" DVDSWF_LSAN_SUPPRESSIONS},
                              {"QT_QPA_PLATFORM", "xcb"},
                              {"SDL_AUDIODRIVER", "dummy"},
                              {"DVDSWF_OPEN_COMMAND", Recorder("open.sh", opened)},
