@@ -93,6 +93,12 @@ class TChild {
   pid_t FPid = -1;
 };
 
+// The sanitizer options this test runs with, and the program's suppressions.
+std::string SanitizerOptions(const char* variable, const std::string& suppressions) {
+  const char* own = std::getenv(variable);
+  return (own && *own ? std::string(own) + ":" : std::string()) + "suppressions=" + suppressions;
+}
+
 class WholeProgram : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -187,18 +193,20 @@ TEST_F(WholeProgram, ConvertsTwoTitlesWithTheChosenTrack) {
   fs::create_directories(runtime);
   fs::permissions(runtime, fs::perms::owner_all);
   TChild program;
-  ASSERT_TRUE(program.Start({DVDSWF_BINARY_DIR "/bin/dvdswf"},
-                            {{"DISPLAY", Display},
-                             {"HOME", Home},
-                             {"DVDSWF_CONFIG_DIR", Config},
-                             {"XDG_CONFIG_HOME", Folder + "/xdg"},
-                             {"XDG_RUNTIME_DIR", runtime},
-                             {"LSAN_OPTIONS", "suppressions=" DVDSWF_LSAN_SUPPRESSIONS},
-                             {"QT_QPA_PLATFORM", "xcb"},
-                             {"SDL_AUDIODRIVER", "dummy"},
-                             {"DVDSWF_OPEN_COMMAND", Recorder("open.sh", opened)},
-                             {"DVDSWF_SHUTDOWN_COMMAND", Recorder("poweroff.sh", poweroff)}},
-                            -1, Folder + "/dvdswf.log"));
+  ASSERT_TRUE(
+      program.Start({DVDSWF_BINARY_DIR "/bin/dvdswf"},
+                    {{"DISPLAY", Display},
+                     {"HOME", Home},
+                     {"DVDSWF_CONFIG_DIR", Config},
+                     {"XDG_CONFIG_HOME", Folder + "/xdg"},
+                     {"XDG_RUNTIME_DIR", runtime},
+                     {"LSAN_OPTIONS", "suppressions=" DVDSWF_LSAN_SUPPRESSIONS},
+                     {"TSAN_OPTIONS", SanitizerOptions("TSAN_OPTIONS", DVDSWF_TSAN_SUPPRESSIONS)},
+                     {"QT_QPA_PLATFORM", "xcb"},
+                     {"SDL_AUDIODRIVER", "dummy"},
+                     {"DVDSWF_OPEN_COMMAND", Recorder("open.sh", opened)},
+                     {"DVDSWF_SHUTDOWN_COMMAND", Recorder("poweroff.sh", poweroff)}},
+                    -1, Folder + "/dvdswf.log"));
   const std::string main = WaitWindow("Korvel DVD to SWF Converter");
   ASSERT_FALSE(main.empty()) << ReadFile(Folder + "/dvdswf.log");
   Focus(main);
