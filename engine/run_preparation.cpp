@@ -62,7 +62,7 @@ AVCodecContextPtr CloneEncoderSettings(const AVCodecContext* model, const AVCode
 // samples of the encoder's start padding come first: Flash SWF (its sound runs with the
 // frames) and raw AAC (ADTS).
 bool LosesStartPadding(const AVOutputFormat* format) {
-  for (const char* name : {"swf", "adts"})
+  for (const char* name : {"swf", "adts", "flv", "avi"})
     if (std::strcmp(format->name, name) == 0) return true;
   return false;
 }

@@ -36,6 +36,14 @@ class TNullReport : public TDiscOpenerReport {
 
 }  // namespace
 
+bool FFmpegDecodesCleanly(const std::string& path, std::string* errors) {
+  int status = 0;
+  const std::string said =
+      RunCommand("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1", &status);
+  if (errors) *errors = said;
+  return status == 0 && said.empty();
+}
+
 void DiscJobsTest::OpenFixtureDisc(const std::string& disc) {
   Folder = TestFolder();
   const std::string home = Folder + "/home";

@@ -24,6 +24,10 @@ struct TDiscJobResult {
   std::string SetupError;
 };
 
+// True when Debian's ffmpeg decodes the whole file without an error message; `errors`
+// receives what it said.
+bool FFmpegDecodesCleanly(const std::string& path, std::string* errors = nullptr);
+
 class DiscJobsTest : public ::testing::Test {
  protected:
   // A settings folder of the test's own, the DVD plug-in, and disc `disc` opened.
