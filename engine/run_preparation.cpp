@@ -179,6 +179,7 @@ void TCustomTranscoder::PrepareRun() {
 
   // 2. Output streams.
   int total = 0;
+  for (auto& output : FOutputs) output->PacketsWritten = 0;
   for (int f = 0; f < OutputCount(); ++f) {
     const int count = int(Output(f).Streams.size());
     if (count == 0) {

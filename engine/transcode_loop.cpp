@@ -652,6 +652,7 @@ void TCustomTranscoder::WriteFrame(TOutputStreamRun& ost, AVPacket* pkt) {
       ost.OutputTime = std::max(ost.OutputTime, end);
     }
     ++ost.Packets;
+    ++FOutputs[size_t(ost.FileIndex)]->PacketsWritten;
     if (!FRunReport.empty()) ++FRunReport[ReportIndex(ost)].Packets;
     const int written = av_interleaved_write_frame(oc, p);
     if (written < 0) throw FFmpegException(ErrorText("av_interleaved_write_frame()", written));

@@ -161,6 +161,7 @@ struct TOutputFile {
   std::string FileName;
   std::vector<std::unique_ptr<TOutputStreamSetup>> Streams;  // parallel to Context->streams
   AVDictionaryPtr FormatOptions;  // muxer-private options, given to the header
+  int64_t PacketsWritten = -1;    // by the last run; -1 before any run
 };
 
 struct TInputFile {
