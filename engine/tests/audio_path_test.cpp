@@ -156,6 +156,25 @@ TEST_P(DriftTest, SmallDriftIsCompensatedOnlyWhenAsked) {
 
 INSTANTIATE_TEST_SUITE_P(Async, DriftTest, ::testing::Values(1, 1000));
 
+// Audio sync 1 across a rate change (8,000 Hz in, 48,000 Hz out): a 50 ms jump in the
+// sound's timestamps is 2,400 output samples, under the drift threshold of 0.1 s at the
+// output's rate (4,800 samples), so nothing is added and the sound runs on sample for
+// sample; measured at the input's rate (800) the threshold would let silence in.
+TEST_F(AudioPathTest, DriftThresholdIsCountedAtTheOutputsRate) {
+  const std::string input = Folder() + "/jump.mkv";
+  MakeMedia(
+      "-f lavfi -i sine=f=441:r=8000:d=2 -af "
+      "\"asetpts=N/SR/TB+if(gte(N\\,8000)\\,0.05/TB\\,0)\" -c:a pcm_s16le '" +
+      input + "'");
+  TCustomTranscoder transcoder;
+  TLogCapture log;
+  const std::string output =
+      Convert(input, {{"v", "3"}, {"async", "1"}, {"ar", "48000"}}, "jump.wav", transcoder);
+  EXPECT_FALSE(log.Contains("audio samples of silence"));
+  EXPECT_FALSE(log.Contains("discarding"));
+  EXPECT_NEAR(double(DecodeAudio(output, 48000, 1).size()), 2 * 48000, 8);
+}
+
 // PCM-like encoders take each decoded block whole: one packet per AC-3 frame.
 TEST_F(AudioPathTest, PcmEncodesEachBlockAsOnePacket) {
   TCustomTranscoder transcoder;
