@@ -91,8 +91,8 @@ void TCustomTranscoder::DoAudioOut(TOutputStreamRun& ost, TInputStreamRun& ist, 
   int dropSamples = 0;
   const int64_t start = s.StartTime;
   if (!(s.CopyTs && start == 0) && ist.Pts < start) {
-    dropSamples = int(std::min<int64_t>(
-        frame->nb_samples, av_rescale(start - ist.Pts, inRate, AV_TIME_BASE)));
+    dropSamples = int(
+        std::min<int64_t>(frame->nb_samples, av_rescale(start - ist.Pts, inRate, AV_TIME_BASE)));
     if (dropSamples >= frame->nb_samples) return;
   }
 
@@ -257,8 +257,7 @@ void TCustomTranscoder::FinishAudio(TOutputStreamRun& ost) {
   }
   if (pictureEnd <= 0) return;
   const int64_t held = ost.Fifo ? av_audio_fifo_size(ost.Fifo.get()) : 0;
-  int64_t missing =
-      std::llround(pictureEnd * enc->sample_rate) - (ost.NextFrameIndex + held);
+  int64_t missing = std::llround(pictureEnd * enc->sample_rate) - (ost.NextFrameIndex + held);
   while (missing > 0) {
     const int samples = int(std::min<int64_t>(missing, enc->sample_rate));
     AVFrame* work = WorkFrame(ost.AudioWork, enc, samples);

@@ -9,11 +9,11 @@ extern "C" {
 
 #include <cstring>
 
-#include "media/picture_scaler.h"
 #include "engine/run_state.h"
 #include "engine/transcoder.h"
 #include "media/loader.h"
 #include "media/logger.h"
+#include "media/picture_scaler.h"
 
 namespace {
 

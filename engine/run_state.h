@@ -62,7 +62,7 @@ struct TOutputStreamRun {
   bool EncodingNeeded = false;
   // The encoder; in join mode the streams of later entries use the first entry's.
   AVCodecContextPtr OwnedEncoder;
-  int EncoderOwner = -1;  // index of the stream owning the encoder
+  int EncoderOwner = -1;       // index of the stream owning the encoder
   int64_t NextFrameIndex = 0;  // next output frame (video) or sample (audio), encoder units
   int64_t FramesWritten = 0;
   bool Reportable = true;
@@ -112,7 +112,7 @@ struct TRunState {
   int NoPacketCount = 0;
   int64_t StartTime = 0;  // av_gettime at the loop's start
   int64_t LastReportTime = 0;
-  int StreamsPerEntry = 0;  // join mode
+  int StreamsPerEntry = 0;        // join mode
   bool EncodersContinue = false;  // join mode: flushing an input that is not the last
   bool HeadersWritten = false;
 

@@ -325,9 +325,9 @@ void TCustomTranscoder::NotePictureEnd(TInputFileRun& file, const TInputStreamRu
       (st->disposition & AV_DISPOSITION_ATTACHED_PIC) || time == AV_NOPTS_VALUE)
     return;
   const auto& s = FSettings;
-  int64_t end = av_rescale_q(time + std::max<int64_t>(pkt.duration, 0), st->time_base,
-                             AV_TIME_BASE_Q) +
-                Input(ist.FileIndex).TimestampOffset;
+  int64_t end =
+      av_rescale_q(time + std::max<int64_t>(pkt.duration, 0), st->time_base, AV_TIME_BASE_Q) +
+      Input(ist.FileIndex).TimestampOffset;
   if (s.RecordingTime != INT64_MAX) end = std::min(end, s.RecordingTime + s.StartTime);
   if (file.PictureEnd == AV_NOPTS_VALUE || end > file.PictureEnd) file.PictureEnd = end;
 }

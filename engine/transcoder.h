@@ -30,11 +30,11 @@ extern "C" {
 #include <vector>
 
 #include "engine/ffmpeg_exception.h"
-#include "media/frame_converter.h"
 #include "engine/hook_libraries.h"
 #include "engine/hook_lookahead.h"
 #include "engine/transcoder_events.h"
 #include "media/ffmpeg_ptr.h"
+#include "media/frame_converter.h"
 
 constexpr int kMaxFiles = 20;
 constexpr int kMaxStreams = 20;

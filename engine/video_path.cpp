@@ -14,10 +14,10 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 
-#include "media/picture_scaler.h"
 #include "engine/run_state.h"
 #include "engine/transcoder.h"
 #include "media/logger.h"
+#include "media/picture_scaler.h"
 
 namespace {
 

@@ -42,8 +42,7 @@ TOutputOptions JobOutputOptions(const TlvFilesRecord& record, const TFormatParam
                                 TJobDialogs& dialogs) {
   TOutputOptions output;
   InitOutputOptions(output);
-  if (record.CropTop > 0 || record.CropBottom > 0 || record.CropLeft > 0 ||
-      record.CropRight > 0) {
+  if (record.CropTop > 0 || record.CropBottom > 0 || record.CropLeft > 0 || record.CropRight > 0) {
     output.CropTop = record.CropTop;
     output.CropBottom = record.CropBottom;
     output.CropLeft = record.CropLeft;

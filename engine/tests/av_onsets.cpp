@@ -18,9 +18,9 @@ extern "C" {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kLoud = 0.125;    // the beeps are at half full scale
-constexpr double kQuiet = 0.05;    // seconds of quiet before a beep counts as a new one
-constexpr int kLumaSide = 16;      // pictures are judged at 16 x 16 grey
+constexpr double kLoud = 0.125;  // the beeps are at half full scale
+constexpr double kQuiet = 0.05;  // seconds of quiet before a beep counts as a new one
+constexpr int kLumaSide = 16;    // pictures are judged at 16 x 16 grey
 
 struct TStreamDecoder {
   int Index = -1;
@@ -49,15 +49,15 @@ class TOnsetCollector {
   void Picture(const AVFrame* frame, double time) {
     if (std::isnan(R.VideoStart)) R.VideoStart = time;
     ++R.Pictures;
-    Scaler = sws_getCachedContext(Scaler, frame->width, frame->height,
-                                  AVPixelFormat(frame->format), kLumaSide, kLumaSide,
-                                  AV_PIX_FMT_GRAY8, SWS_AREA, nullptr, nullptr, nullptr);
+    Scaler = sws_getCachedContext(Scaler, frame->width, frame->height, AVPixelFormat(frame->format),
+                                  kLumaSide, kLumaSide, AV_PIX_FMT_GRAY8, SWS_AREA, nullptr,
+                                  nullptr, nullptr);
     uint8_t grey[kLumaSide * kLumaSide];
     uint8_t* planes[4] = {grey, nullptr, nullptr, nullptr};
     int strides[4] = {kLumaSide, 0, 0, 0};
     double mean = 0;
-    if (Scaler && sws_scale(Scaler, frame->data, frame->linesize, 0, frame->height, planes,
-                            strides) > 0) {
+    if (Scaler &&
+        sws_scale(Scaler, frame->data, frame->linesize, 0, frame->height, planes, strides) > 0) {
       for (uint8_t value : grey) mean += value;
       mean /= kLumaSide * kLumaSide;
     }
@@ -81,8 +81,7 @@ class TOnsetCollector {
       else
         av_channel_layout_copy(&in, &frame->ch_layout);
       if (swr_alloc_set_opts2(&raw, &mono, AV_SAMPLE_FMT_FLT, frame->sample_rate, &in,
-                              AVSampleFormat(frame->format), frame->sample_rate, 0,
-                              nullptr) >= 0) {
+                              AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr) >= 0) {
         Resampler.reset(raw);
         if (swr_init(raw) < 0) Resampler.reset();
       }
@@ -94,9 +93,9 @@ class TOnsetCollector {
     if (std::isnan(R.AudioStart)) R.AudioStart = time;
     std::vector<float> mono(size_t(frame->nb_samples) + 64);
     uint8_t* out[1] = {reinterpret_cast<uint8_t*>(mono.data())};
-    const int got = swr_convert(Resampler.get(), out, int(mono.size()),
-                                const_cast<const uint8_t**>(frame->extended_data),
-                                frame->nb_samples);
+    const int got =
+        swr_convert(Resampler.get(), out, int(mono.size()),
+                    const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
     const double rate = frame->sample_rate;
     for (int i = 0; i < got; ++i) {
       const double value = std::fabs(mono[size_t(i)]);
@@ -223,8 +222,8 @@ TLipSync MeasureLipSync(const TAvOnsets& onsets) {
   for (double flash : onsets.Flashes) {
     double best = kNaN;
     for (double beep : onsets.Beeps)
-      if (std::fabs(beep - flash) < 0.5 && (std::isnan(best) || std::fabs(beep - flash) <
-                                                                    std::fabs(best - flash)))
+      if (std::fabs(beep - flash) < 0.5 &&
+          (std::isnan(best) || std::fabs(beep - flash) < std::fabs(best - flash)))
         best = beep;
     if (std::isnan(best))
       ++unpaired;

@@ -18,7 +18,7 @@ struct TAvOnsets {
   long long Samples = 0;  // per channel
   int SampleRate = 0;
   int Channels = 0;
-  double Peak = 0;  // largest sample magnitude, full scale 1
+  double Peak = 0;               // largest sample magnitude, full scale 1
   double ContainerDuration = 0;  // seconds, as the container states it (0: unknown)
   bool HasVideo() const { return Pictures > 0; }
   bool HasAudio() const { return Samples > 0; }
@@ -29,7 +29,7 @@ TAvOnsets MeasureOnsets(const std::string& path);
 // Beep minus flash, for every flash with a beep within half a second of it.
 struct TLipSync {
   int Pairs = 0;
-  int Unpaired = 0;  // flashes without a beep near them
+  int Unpaired = 0;                   // flashes without a beep near them
   double Mean = 0, Min = 0, Max = 0;  // seconds
 };
 TLipSync MeasureLipSync(const TAvOnsets& onsets);

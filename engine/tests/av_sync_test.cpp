@@ -21,19 +21,20 @@ struct TFormatCase {
   int Code;
   bool Video;
 };
-const TFormatCase kFormats[] = {{0, true},    {1, true},    {100, true},  {101, true},
-                                {102, true},  {103, true},  {104, true},  {105, true},
-                                {106, true},  {107, true},  {108, true},  {109, true},
-                                {200, false}, {201, false}, {202, false}, {203, false},
-                                {204, false}, {205, false}, {206, false}};
+const TFormatCase kFormats[] = {
+    {0, true},    {1, true},    {100, true},  {101, true},  {102, true}, {103, true},  {104, true},
+    {105, true},  {106, true},  {107, true},  {108, true},  {109, true}, {200, false}, {201, false},
+    {202, false}, {203, false}, {204, false}, {205, false}, {206, false}};
 
 enum TCutKind { ckWhole, ckChapters, ckTrim, ckJoined };
 struct TCutCase {
   const char* Name;
   TCutKind Kind;
 };
-const TCutCase kCuts[] = {
-    {"Whole", ckWhole}, {"Chapters2To3", ckChapters}, {"Trim3s5For8s", ckTrim}, {"Joined1And3", ckJoined}};
+const TCutCase kCuts[] = {{"Whole", ckWhole},
+                          {"Chapters2To3", ckChapters},
+                          {"Trim3s5For8s", ckTrim},
+                          {"Joined1And3", ckJoined}};
 
 // The disc's pictures of one flash each second (title 1: 450 pictures, chapters at 150 and
 // 300): where each flash's first picture lands in the output, seconds from the cut's start.
@@ -73,13 +74,13 @@ std::vector<int> FlashFrames(const std::vector<ManifestRecord>& manifest, int ti
 std::string ReferenceConversion(const std::string& disc, TCutKind kind, bool video, int rate,
                                 const std::string& folder, bool asf) {
   const std::string vob = disc + "/VIDEO_TS/VTS_01_1.VOB";
-  const std::string codecs =
-      (video ? std::string("-c:v wmv2 -b:v 1000k ") : std::string("-vn ")) +
-      (asf ? "-c:a wmav2 -b:a 128k" : "-c:a pcm_s16le") + " -ar " + std::to_string(rate) + " ";
+  const std::string codecs = (video ? std::string("-c:v wmv2 -b:v 1000k ") : std::string("-vn ")) +
+                             (asf ? "-c:a wmav2 -b:a 128k" : "-c:a pcm_s16le") + " -ar " +
+                             std::to_string(rate) + " ";
   const std::string output = folder + (asf ? "/reference.asf" : "/reference.wav");
   std::string command = "ffmpeg -nostdin -v error -y ";
-  const std::string chapter2 = std::to_string(150 * kFrame), chapter3 = std::to_string(300 * kFrame),
-                    length = std::to_string(150 * kFrame);
+  const std::string chapter2 = std::to_string(150 * kFrame),
+                    chapter3 = std::to_string(300 * kFrame), length = std::to_string(150 * kFrame);
   switch (kind) {
     case ckWhole:
       command += "-i '" + vob + "' " + codecs;
@@ -172,11 +173,14 @@ TEST_P(AvSyncTest, SoundAndPictureStayTogether) {
                 sync.Mean * 1000, sync.Min * 1000, sync.Max * 1000, sync.Pairs);
     EXPECT_EQ(sync.Pairs, int(expected.size())) << described;
     EXPECT_EQ(sync.Unpaired, 0) << described;
-    EXPECT_TRUE(acceptable(sync.Mean, [&] {
-      return MeasureLipSync(MeasureOnsets(ReferenceConversion(DiscPath, cut.Kind, true,
-                                                               onsets.SampleRate, Folder, true)))
-          .Mean;
-    })) << "lip-sync " << sync.Mean * 1000 << " ms\n"
+    EXPECT_TRUE(acceptable(
+        sync.Mean,
+        [&] {
+          return MeasureLipSync(MeasureOnsets(ReferenceConversion(DiscPath, cut.Kind, true,
+                                                                  onsets.SampleRate, Folder, true)))
+              .Mean;
+        }))
+        << "lip-sync " << sync.Mean * 1000 << " ms\n"
         << described;
     const TLipSync place = MeasureAgainst(onsets.Flashes, expected, onsets.VideoStart);
     EXPECT_EQ(place.Unpaired, 0) << described;
@@ -204,14 +208,17 @@ TEST_P(AvSyncTest, SoundAndPictureStayTogether) {
     EXPECT_EQ(place.Unpaired, 0) << described;
     // Against the command line's own placement of the same cut in WAV, which keeps the
     // sound the source has before the first picture.
-    EXPECT_TRUE(acceptable(place.Mean, [&] {
-      auto placement = [&](bool asf) {
-        const TAvOnsets reference = MeasureOnsets(
-            ReferenceConversion(DiscPath, cut.Kind, false, onsets.SampleRate, Folder, asf));
-        return MeasureAgainst(reference.Beeps, expected, reference.AudioStart).Mean;
-      };
-      return placement(true) - placement(false);
-    })) << "beeps off by " << place.Mean * 1000 << " ms\n"
+    EXPECT_TRUE(
+        acceptable(place.Mean,
+                   [&] {
+                     auto placement = [&](bool asf) {
+                       const TAvOnsets reference = MeasureOnsets(ReferenceConversion(
+                           DiscPath, cut.Kind, false, onsets.SampleRate, Folder, asf));
+                       return MeasureAgainst(reference.Beeps, expected, reference.AudioStart).Mean;
+                     };
+                     return placement(true) - placement(false);
+                   }))
+        << "beeps off by " << place.Mean * 1000 << " ms\n"
         << described;
   }
 }

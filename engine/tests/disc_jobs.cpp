@@ -130,9 +130,8 @@ TDiscJobResult DiscJobsTest::ConvertJob(int code, int title, int from, int to, i
     }
     TOutputOptions output = JobOutputOptions(record, params, catalogue.Format(code), info, host);
     output.Join = joinFrom > 0;
-    const std::string name = MakeOutputFileName(*Global, row.Caption,
-                                                "." + catalogue.FileExt(code), host,
-                                                Folder + "/out");
+    const std::string name = MakeOutputFileName(*Global, row.Caption, "." + catalogue.FileExt(code),
+                                                host, Folder + "/out");
     const bool join = ApplyOutputOptions(*job, output, name);
     if (job->OpenOutputFile(name, join) < 0) throw std::runtime_error(job->LastError());
     CreateAdditionalStreams(*job, output);

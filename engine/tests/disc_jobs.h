@@ -44,8 +44,7 @@ class DiscJobsTest : public ::testing::Test {
   // reading chapters `from`..`to` of the title, plus (when `joinFrom` > 0) a second input of
   // chapters `joinFrom`..`joinTo` joined into the same output. `prepare` may change the job
   // before it runs; `started` is called after Start and before Run (on the calling thread).
-  TDiscJobResult ConvertJob(int code, int title, int from, int to, int joinFrom = 0,
-                            int joinTo = 0,
+  TDiscJobResult ConvertJob(int code, int title, int from, int to, int joinFrom = 0, int joinTo = 0,
                             const std::function<void(TTranscoder&)>& prepare = nullptr,
                             const std::function<void(TTranscoder&)>& started = nullptr);
 

@@ -64,9 +64,10 @@ TEST_P(SubtitleLayoutTest, ChosenSubtitleArrivesFromItsWideStream) {
   job.Run();
   ASSERT_FALSE(job.Failed()) << job.ErrorMessage();
 
-  std::istringstream times(RunCommand("ffprobe -v error -select_streams s:0 -show_entries "
-                                      "packet=pts_time -of csv=p=0 '" +
-                                      output + "'"));
+  std::istringstream times(
+      RunCommand("ffprobe -v error -select_streams s:0 -show_entries "
+                 "packet=pts_time -of csv=p=0 '" +
+                 output + "'"));
   std::vector<double> events;
   for (std::string line; std::getline(times, line);)
     if (!line.empty()) events.push_back(std::atof(line.c_str()));
@@ -74,10 +75,8 @@ TEST_P(SubtitleLayoutTest, ChosenSubtitleArrivesFromItsWideStream) {
   EXPECT_NEAR(events[0], event->Number("start"), 0.05) << event->Get("text");
 }
 
-INSTANTIATE_TEST_SUITE_P(DiscC, SubtitleLayoutTest, ::testing::Values(0, 1),
-                         [](const auto& info) {
-                           return info.param == 0 ? std::string("English")
-                                                  : std::string("French");
-                         });
+INSTANTIATE_TEST_SUITE_P(DiscC, SubtitleLayoutTest, ::testing::Values(0, 1), [](const auto& info) {
+  return info.param == 0 ? std::string("English") : std::string("French");
+});
 
 }  // namespace

@@ -166,9 +166,8 @@ TEST_F(LoopTest, ConstantFrameRateDropsPicturesThatLead) {
 // picture N a flat grey of luma N * step (FFV1 keeps it exactly), read back by decoding.
 std::vector<int> SourcePictures(const std::string& path, int step) {
   // The luma plane as stored (64 x 48 4:2:0 pictures), no range conversion.
-  const std::string raw =
-      RunCommand("ffmpeg -nostdin -v error -i '" + path +
-                 "' -map 0:v:0 -pix_fmt yuv420p -f rawvideo - 2>/dev/null");
+  const std::string raw = RunCommand("ffmpeg -nostdin -v error -i '" + path +
+                                     "' -map 0:v:0 -pix_fmt yuv420p -f rawvideo - 2>/dev/null");
   constexpr size_t kLuma = 64 * 48, kPicture = kLuma * 3 / 2;
   std::vector<int> pictures;
   for (size_t at = 0; at + kPicture <= raw.size(); at += kPicture) {
@@ -244,13 +243,13 @@ TEST_P(FrameRateTest, ConstantRateFollowsTheRuleFrameForFrame) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rule, FrameRateTest,
-    ::testing::Values(
-        TFrameRateCase{"GapOf3_6", 20, "N+if(gte(N\\,10)\\,3.6\\,0)",
-                       Joined({Range(0, 9), {10, 10, 10, 10}, Range(11, 19)}), 3, 0,
-                       "*** 3 dup!"},
-        TFrameRateCase{"BurstAheadOfTheClock", 25,
-                       "if(lt(N\\,10)\\,N\\,if(lt(N\\,16)\\,9.5+(N-10)*0.5\\,N-3))",
-                       Joined({Range(0, 11), {13, 15}, Range(16, 24)}), 0, 2, "*** drop!"}),
+    ::testing::Values(TFrameRateCase{"GapOf3_6", 20, "N+if(gte(N\\,10)\\,3.6\\,0)",
+                                     Joined({Range(0, 9), {10, 10, 10, 10}, Range(11, 19)}), 3, 0,
+                                     "*** 3 dup!"},
+                      TFrameRateCase{"BurstAheadOfTheClock", 25,
+                                     "if(lt(N\\,10)\\,N\\,if(lt(N\\,16)\\,9.5+(N-10)*0.5\\,N-3))",
+                                     Joined({Range(0, 11), {13, 15}, Range(16, 24)}), 0, 2,
+                                     "*** drop!"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // "ss" 1 and "t" 1 on 25 fps pictures: the pictures from 1.0 s up to, not including, 2.0 s,
@@ -274,8 +273,7 @@ TEST_F(LoopTest, RecordingTimeEndsExactlyAtItsLimit) {
 TEST_F(LoopTest, ProgressIsReportedOncePerInterval) {
   const std::string folder = TestFolder();
   const std::string input = folder + "/two.mkv";
-  MakeMedia("-f lavfi -i testsrc=d=2:r=25:s=64x48 -f lavfi -i sine=d=2 -c:v ffv1 '" + input +
-            "'");
+  MakeMedia("-f lavfi -i testsrc=d=2:r=25:s=64x48 -f lavfi -i sine=d=2 -c:v ffv1 '" + input + "'");
   TCustomTranscoder transcoder;
   ASSERT_TRUE(transcoder.OpenInputFile(input));
   ApplyOptions(transcoder, {{"re", ""}, {"vcodec", "ffv1"}});

@@ -50,8 +50,7 @@ TEST_P(StopTest, StopEndsAsAStopWithAPlayableFile) {
     job.OnProgress = [&, job = &job](TProgressInfo& info) {
       if (stopped) return;
       // (10^16: no packet written yet.)
-      if (info.OutputTime >= 1e15 || (c.Moment == smLate && info.OutputTime < 4'000'000))
-        return;
+      if (info.OutputTime >= 1e15 || (c.Moment == smLate && info.OutputTime < 4'000'000)) return;
       stopped = true;
       stoppedAt = double(info.OutputTime) / 1e6;
       job->RequestStop();
@@ -91,11 +90,9 @@ TEST_P(StopTest, StopEndsAsAStopWithAPlayableFile) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(DiscE, StopTest, ::testing::ValuesIn(StopCases()),
-                         [](const auto& info) {
-                           return std::to_string(info.param.Code) + "_" +
-                                  kMomentNames[info.param.Moment];
-                         });
+INSTANTIATE_TEST_SUITE_P(DiscE, StopTest, ::testing::ValuesIn(StopCases()), [](const auto& info) {
+  return std::to_string(info.param.Code) + "_" + kMomentNames[info.param.Moment];
+});
 
 #ifdef DVDSWF_CLI
 // dvdswf-cli as a user stops it with Ctrl-C: the first progress line, then SIGINT. A DV

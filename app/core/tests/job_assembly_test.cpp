@@ -218,22 +218,14 @@ TEST_P(H263SizeTest, SnapsToTheSizesTheEncoderTakes) {
 // 353 and above (to 704x576), and the sizes of the list, which stay.
 INSTANTIATE_TEST_SUITE_P(
     Sizes, H263SizeTest,
-    ::testing::Values(TH263Row{"400x300", "704x576", true},
-                      TH263Row{"352x288", "352x288", true},
-                      TH263Row{"320x240", "352x288", true},
-                      TH263Row{"800x600", "704x576", true},
-                      TH263Row{"176x144", "176x144", true},
-                      TH263Row{"160x100", "160x100", false},
-                      TH263Row{"176x120", "176x120", false},
-                      TH263Row{"177x144", "352x288", true},
-                      TH263Row{"352x240", "352x288", true},
-                      TH263Row{"352x576", "352x288", true},
-                      TH263Row{"353x288", "704x576", true},
-                      TH263Row{"704x480", "704x576", true},
-                      TH263Row{"704x576", "704x576", true},
-                      TH263Row{"705x576", "704x576", true},
-                      TH263Row{"128x96", "128x96", true},
-                      TH263Row{"160x120", "160x120", false}));
+    ::testing::Values(TH263Row{"400x300", "704x576", true}, TH263Row{"352x288", "352x288", true},
+                      TH263Row{"320x240", "352x288", true}, TH263Row{"800x600", "704x576", true},
+                      TH263Row{"176x144", "176x144", true}, TH263Row{"160x100", "160x100", false},
+                      TH263Row{"176x120", "176x120", false}, TH263Row{"177x144", "352x288", true},
+                      TH263Row{"352x240", "352x288", true}, TH263Row{"352x576", "352x288", true},
+                      TH263Row{"353x288", "704x576", true}, TH263Row{"704x480", "704x576", true},
+                      TH263Row{"704x576", "704x576", true}, TH263Row{"705x576", "704x576", true},
+                      TH263Row{"128x96", "128x96", true}, TH263Row{"160x120", "160x120", false}));
 
 TEST(BuildOutputOptions, BrokenSizeAsksFor320x240) {
   TRecordingDialogs dialogs;
