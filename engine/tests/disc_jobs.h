@@ -28,6 +28,12 @@ struct TDiscJobResult {
 // receives what it said.
 bool FFmpegDecodesCleanly(const std::string& path, std::string* errors = nullptr);
 
+// Whether the big tables of disc conversions run whole. Under a sanitizer (several times
+// slower) they run a subset that still takes every format and every kind of case, so the
+// sanitizer suite stays within CI's time; DVDSWF_FULL_TABLES=1 in the environment of the
+// test program keeps the whole tables there too.
+bool WholeTables();
+
 class DiscJobsTest : public ::testing::Test {
  protected:
   // A settings folder of the test's own, the DVD plug-in, and disc `disc` opened.

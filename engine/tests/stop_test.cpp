@@ -25,10 +25,17 @@ const int kCodes[] = {0,   1,   100, 101, 102, 103, 104, 105, 106, 107,
                       108, 109, 200, 201, 202, 203, 204, 205, 206};
 const char* const kMomentNames[] = {"AtStart", "Early", "Late"};
 
+// Every format at every moment; under a sanitizer every format at one moment in turn, and
+// DV (whose muxer refuses a picture without its sound) at all three.
 std::vector<TStopCase> StopCases() {
   std::vector<TStopCase> cases;
-  for (int code : kCodes)
-    for (TStopMoment moment : {smAtStart, smEarly, smLate}) cases.push_back({code, moment});
+  int turn = 0;
+  for (int code : kCodes) {
+    const bool dv = code == 108 || code == 109;
+    for (TStopMoment moment : {smAtStart, smEarly, smLate})
+      if (WholeTables() || dv || moment == turn % 3) cases.push_back({code, moment});
+    ++turn;
+  }
   return cases;
 }
 
