@@ -293,12 +293,15 @@ TEST_F(LoopTest, ProgressIsReportedOncePerInterval) {
   const double elapsed = std::chrono::duration<double>(ended - begun).count();
   const size_t during = reports.size() - 1;
   EXPECT_GE(elapsed, 1.9) << "paced at real time";
+  // At most one report per interval the run lasted. At least half as many over the two
+  // seconds of pacing: a loaded machine may stall the run for a while, and the paced reading
+  // then catches up with fewer reports.
   EXPECT_LE(double(during), elapsed / (kInterval / 1e6) + 1) << during << " reports";
-  EXPECT_GE(double(during), 1.9 / (kInterval / 1e6) - 2) << during << " reports";
+  EXPECT_GE(double(during), 1.9 / (kInterval / 1e6) / 2 - 1) << during << " reports";
   for (size_t i = 0; i + 1 < during; ++i) {
     EXPECT_EQ(reports[i].second, 0);
     EXPECT_GE(std::chrono::duration<double>(reports[i + 1].first - reports[i].first).count(),
-              kInterval / 1e6 / 2)
+              kInterval / 1e6 / 4)
         << "reports " << i << " and " << i + 1;
   }
 }
