@@ -16,6 +16,10 @@ extern "C" {
 
 namespace {
 
+// Without audio sync, how far the sound may run off the picture's clock before it is moved
+// back into place (below, timestamps' rounding and a resampler's delay estimate).
+constexpr double kAudioGapSeconds = 0.02;
+
 // A frame that can hold `samples` samples of the encoder's format, reused between blocks.
 AVFrame* WorkFrame(AVFramePtr& frame, const AVCodecContext* enc, int samples) {
   if (!frame) frame = MakeFrame();
@@ -81,52 +85,64 @@ void TCustomTranscoder::DoAudioOut(TOutputStreamRun& ost, TInputStreamRun& ist, 
   }
   SwrContext* swr = convert ? ost.Resampler.get() : nullptr;
 
+  // What lies before the start of the conversion (the lead-in of a cut, what a seek gives
+  // before its target) is not converted, to the sample: the block that straddles the start
+  // loses its lead part.
+  int dropSamples = 0;
+  const int64_t start = s.StartTime;
+  if (!(s.CopyTs && start == 0) && ist.Pts < start) {
+    dropSamples = int(
+        std::min<int64_t>(frame->nb_samples, av_rescale(start - ist.Pts, inRate, AV_TIME_BASE)));
+    if (dropSamples >= frame->nb_samples) return;
+  }
+
   // 4. Audio sync. Positions are in output samples; what waits in the FIFO and in the
   // resampler's filter has not been encoded yet.
   const int64_t fifoSamples = ost.Fifo ? av_audio_fifo_size(ost.Fifo.get()) : 0;
   const int64_t pending = fifoSamples + (swr ? swr_get_delay(swr, outRate) : 0);
   const TInputStreamRun& sync = run.InputStreams[size_t(ost.SyncIndex)];
-  const double syncTime = double(sync.Pts - s.StartTime) / AV_TIME_BASE;
-  int dropSamples = 0;
+  double syncTime = double(sync.Pts - s.StartTime) / AV_TIME_BASE;
+  if (&sync == &ist) syncTime += double(dropSamples) / inRate;
   int64_t silence = 0;
-  if (s.AudioSyncMethod != 0) {
-    const double delta = syncTime * outRate - double(ost.NextFrameIndex) - double(pending);
-    if (std::fabs(delta) > 50) {
-      if (ist.IsStart || std::fabs(delta) > s.AudioDriftThreshold * outRate) {
-        if (delta < 0) {
-          const double inputDelta = -delta * inRate / outRate;
-          dropSamples = int(std::min<double>(std::trunc(inputDelta), frame->nb_samples));
-          if (s.Verbose > 2)
-            GlobalLogger().LogFmt(this, llVerbose, "discarding %d audio samples", int(-delta));
-          if (dropSamples >= frame->nb_samples) return;
-          ist.IsStart = false;
-        } else {
-          silence = int64_t(delta);
-          ist.IsStart = false;
-          if (s.Verbose > 2)
-            GlobalLogger().LogFmt(this, llVerbose, "adding %d audio samples of silence",
-                                  int(delta));
-        }
-      } else if (s.AudioSyncMethod > 1) {
-        if (!swr) throw EAssertionFailed("audio drift compensation without a resampler");
-        const int compensation = std::clamp(int(delta), -s.AudioSyncMethod, s.AudioSyncMethod);
-        if (s.Verbose > 2)
-          GlobalLogger().LogFmt(this, llVerbose,
-                                "compensating audio timestamp drift:%f compensation:%d in:%d",
-                                delta, compensation, outRate);
-        swr_set_compensation(swr, compensation, outRate);
-      }
-    }
-    // Only the very first block may be aligned by silence or cutting whatever its offset;
-    // later ones only when they drift past the threshold.
-    ist.IsStart = false;
-  } else {
-    // Follow the input's clock, but never back into samples already encoded: encoders and
-    // muxers need audio times that only grow (a decoding error or damaged timestamps can
-    // step the input's clock back).
-    const int64_t anchored = std::llround(syncTime * outRate) - pending;
-    if (ost.FramesWritten == 0 || anchored > ost.NextFrameIndex) ost.NextFrameIndex = anchored;
+  const double delta = syncTime * outRate - double(ost.NextFrameIndex) - double(pending);
+  // Whether the block is moved to its place: cut where it overlaps what was encoded, or
+  // preceded by silence where it leaves a gap. With audio sync the first block always is,
+  // later ones when they drift past the threshold. Without it (0) the sound keeps to the
+  // picture's clock within a few samples at the first block and within kAudioGapSeconds
+  // later: a cut's lead-in, a join, a gap in the source or a sound that started late never
+  // shift the sound against the picture, in containers that keep no audio times (DV, SWF,
+  // WAV, raw audio) as in those that do.
+  bool realign = false;
+  if (std::fabs(delta) > 50) {
+    if (s.AudioSyncMethod != 0)
+      realign = ist.IsStart || std::fabs(delta) > s.AudioDriftThreshold * outRate;
+    else
+      realign = ist.IsStart || std::fabs(delta) > kAudioGapSeconds * outRate;
   }
+  if (realign) {
+    if (delta < 0) {
+      const double inputDelta = -delta * inRate / outRate;
+      dropSamples = int(std::min<double>(dropSamples + std::trunc(inputDelta), frame->nb_samples));
+      if (s.Verbose > 2)
+        GlobalLogger().LogFmt(this, llVerbose, "discarding %d audio samples", int(-delta));
+      if (dropSamples >= frame->nb_samples) return;
+    } else {
+      silence = int64_t(delta);
+      if (s.Verbose > 2)
+        GlobalLogger().LogFmt(this, llVerbose, "adding %d audio samples of silence", int(delta));
+    }
+  } else if (std::fabs(delta) > 50 && s.AudioSyncMethod > 1) {
+    if (!swr) throw EAssertionFailed("audio drift compensation without a resampler");
+    const int compensation = std::clamp(int(delta), -s.AudioSyncMethod, s.AudioSyncMethod);
+    if (s.Verbose > 2)
+      GlobalLogger().LogFmt(this, llVerbose,
+                            "compensating audio timestamp drift:%f compensation:%d in:%d", delta,
+                            compensation, outRate);
+    swr_set_compensation(swr, compensation, outRate);
+  }
+  // Only the very first block may be aligned whatever its offset; later ones only when they
+  // drift past the threshold.
+  ist.IsStart = false;
 
   // 5, 6. Resample or convert into the work frame, after any silence.
   const int inSamples = frame->nb_samples - dropSamples;
@@ -171,10 +187,17 @@ void TCustomTranscoder::DoAudioOut(TOutputStreamRun& ost, TInputStreamRun& ist, 
   }
   if (outSamples <= 0) return;
 
-  // 7. Encode: whole frames through the FIFO, or the whole block for PCM-like encoders.
+  // 7. Encode.
+  EncodeAudioSamples(ost, work, outSamples);
+}
+
+// Whole frames through the FIFO, or the whole block for PCM-like encoders.
+void TCustomTranscoder::EncodeAudioSamples(TOutputStreamRun& ost, AVFrame* work, int samples) {
+  TRunState& run = *FRun;
+  AVCodecContext* enc = run.Encoder(ost);
   if (ost.Fifo) {
     if (av_audio_fifo_write(ost.Fifo.get(), reinterpret_cast<void**>(work->extended_data),
-                            outSamples) < outSamples)
+                            samples) < samples)
       throw FFmpegException("av_fifo_realloc2() failed");
     const int frameSize = enc->frame_size;
     while (av_audio_fifo_size(ost.Fifo.get()) >= frameSize) {
@@ -187,8 +210,61 @@ void TCustomTranscoder::DoAudioOut(TOutputStreamRun& ost, TInputStreamRun& ist, 
     AVFrame* out = run.EncodeFrame.get();
     av_frame_unref(out);
     if (av_frame_ref(out, work) < 0) throw FFmpegException("Out of memory in do_audio_out");
-    out->nb_samples = outSamples;
-    EncodeAudioFrame(ost, out, outSamples);
+    out->nb_samples = samples;
+    EncodeAudioFrame(ost, out, samples);
+  }
+}
+
+int64_t TCustomTranscoder::AudioPosition(const TOutputStreamRun& ost) const {
+  const AVCodecContext* enc = FRun->Encoder(ost);
+  int64_t position = ost.NextFrameIndex;
+  if (ost.Fifo) position += av_audio_fifo_size(ost.Fifo.get());
+  if (ost.Resampler && enc) position += swr_get_delay(ost.Resampler.get(), enc->sample_rate);
+  return position;
+}
+
+// The end of the sound of an output stream (its input ended, was stopped, or a join moves
+// on): what the resampler still holds is encoded, then silence up to the end of the
+// pictures of the same output file, so the sound lasts as long as the picture. DV needs the
+// sound of every picture before it can write it; other formats simply end together.
+void TCustomTranscoder::FinishAudio(TOutputStreamRun& ost) {
+  TRunState& run = *FRun;
+  AVCodecContext* enc = run.Encoder(ost);
+  if (!enc) return;
+  if (SwrContext* swr = ost.Resampler.get()) {
+    const int held = swr_get_out_samples(swr, 0);
+    if (held > 0) {
+      AVFrame* work = WorkFrame(ost.AudioWork, enc, held + 16);
+      const int drained = swr_convert(swr, work->extended_data, work->nb_samples, nullptr, 0);
+      if (drained > 0) EncodeAudioSamples(ost, work, drained);
+    }
+  }
+  const AVFormatContext* oc = OutputContext(ost.FileIndex);
+  double pictureEnd = 0;
+  for (const auto& video : run.OutputStreams) {
+    if (video.Setup->Type != AVMEDIA_TYPE_VIDEO || !video.EncodingNeeded ||
+        OutputContext(video.FileIndex) != oc)
+      continue;
+    if (const AVCodecContext* venc = run.Encoder(video))
+      pictureEnd = std::max(pictureEnd, double(video.NextFrameIndex) * av_q2d(venc->time_base));
+  }
+  if (pictureEnd <= 0) {
+    // Sound alone lasts as long as the pictures of the input it comes from.
+    const TInputStreamRun& ist = run.InputStreams[size_t(ost.SourceIndex)];
+    const int64_t inputPictures = run.Files[size_t(ist.FileIndex)].PictureEnd;
+    if (inputPictures != AV_NOPTS_VALUE)
+      pictureEnd = double(inputPictures - FSettings.StartTime) / AV_TIME_BASE;
+  }
+  if (pictureEnd <= 0) return;
+  const int64_t held = ost.Fifo ? av_audio_fifo_size(ost.Fifo.get()) : 0;
+  int64_t missing = std::llround(pictureEnd * enc->sample_rate) - (ost.NextFrameIndex + held);
+  while (missing > 0) {
+    const int samples = int(std::min<int64_t>(missing, enc->sample_rate));
+    AVFrame* work = WorkFrame(ost.AudioWork, enc, samples);
+    av_samples_set_silence(work->extended_data, 0, samples, enc->ch_layout.nb_channels,
+                           enc->sample_fmt);
+    EncodeAudioSamples(ost, work, samples);
+    missing -= samples;
   }
 }
 

@@ -9,16 +9,16 @@ extern "C" {
 
 #include <cstring>
 
-#include "media/picture_scaler.h"
 #include "engine/run_state.h"
 #include "engine/transcoder.h"
 #include "media/loader.h"
 #include "media/logger.h"
+#include "media/picture_scaler.h"
 
 namespace {
 
 // A fresh, unopened encoder context with the settings of `model` (an encoder context can be
-// opened only once, and join mode reopens).
+// opened only once).
 AVCodecContextPtr CloneEncoderSettings(const AVCodecContext* model, const AVCodec* codec) {
   AVCodecContextPtr context(avcodec_alloc_context3(codec));
   if (!context) throw FFmpegException("avcodec_alloc_context failed");
@@ -58,6 +58,15 @@ AVCodecContextPtr CloneEncoderSettings(const AVCodecContext* model, const AVCode
   return context;
 }
 
+// Containers whose sound begins where its first packet begins, with no way to say how many
+// samples of the encoder's start padding come first: Flash SWF (its sound runs with the
+// frames) and raw AAC (ADTS).
+bool LosesStartPadding(const AVOutputFormat* format) {
+  for (const char* name : {"swf", "adts", "flv", "avi"})
+    if (std::strcmp(format->name, name) == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 void TCustomTranscoder::DescribeOutputs() {
@@ -85,23 +94,19 @@ void TCustomTranscoder::LogStreamMapping() {
   }
 }
 
-void TCustomTranscoder::OpenEncoder(TOutputStreamRun& ost, bool reopen) {
+void TCustomTranscoder::OpenEncoder(TOutputStreamRun& ost) {
   TOutputStreamSetup& setup = *ost.Setup;
   const int fileNumber = FJoin ? 0 : ost.FileIndex;
   const AVCodec* codec = setup.Encoder;
   if (!codec) codec = avcodec_find_encoder(setup.Codec->codec_id);
   if (!codec) {
     const std::string text =
-        reopen ? FormatText("Unsupported codec for output stream #%d.%d (%s)", fileNumber,
-                            ost.Index, MediaTypeText(setup.Type))
-               : FormatText("Encoder (codec id %d) not found for output stream #%d.%d (%s)",
-                            int(setup.Codec->codec_id), fileNumber, ost.Index,
-                            MediaTypeText(setup.Type));
+        FormatText("Encoder (codec id %d) not found for output stream #%d.%d (%s)",
+                   int(setup.Codec->codec_id), fileNumber, ost.Index, MediaTypeText(setup.Type));
     GlobalLogger().Log(this, llError, text);
     throw FFmpegException(text);
   }
   AVCodecContextPtr encoder = CloneEncoderSettings(setup.Codec.get(), codec);
-  if (reopen) encoder->codec_id = ost.JoinCodecId;
   if (!ost.PassStats.empty()) encoder->stats_in = ost.PassStats.data();
   AVDictionary* options = nullptr;
   av_dict_copy(&options, setup.PrivateOptions.get(), 0);
@@ -122,21 +127,15 @@ void TCustomTranscoder::OpenEncoder(TOutputStreamRun& ost, bool reopen) {
                           entry->value, codec->name);
   av_dict_free(&options);
   if (opened < 0) {
-    const std::string text =
-        reopen ? FormatText(
-                     "Error while opening codec for output stream #%d.%d (%s) - maybe "
-                     "incorrect parameters such as bit_rate, rate, width or height",
-                     fileNumber, ost.Index, MediaTypeText(setup.Type))
-               : FormatText(
-                     "Error while opening encoder for output stream #%d.%d (%s) - maybe "
-                     "incorrect parameters such as bit_rate, rate, width or height. Please "
-                     "check error log message to find out more detail information.",
-                     fileNumber, ost.Index, MediaTypeText(setup.Type));
+    const std::string text = FormatText(
+        "Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect parameters "
+        "such as bit_rate, rate, width or height. Please check error log message to find out "
+        "more detail information.",
+        fileNumber, ost.Index, MediaTypeText(setup.Type));
     GlobalLogger().Log(this, llError, text);
     throw FFmpegException(text);
   }
   FOpenEncoders.push_back(encoder.get());
-  if (!reopen) ost.JoinCodecId = encoder->codec_id;
   ost.OwnedEncoder = std::move(encoder);
 }
 
@@ -180,6 +179,7 @@ void TCustomTranscoder::PrepareRun() {
 
   // 2. Output streams.
   int total = 0;
+  for (auto& output : FOutputs) output->PacketsWritten = 0;
   for (int f = 0; f < OutputCount(); ++f) {
     const int count = int(Output(f).Streams.size());
     if (count == 0) {
@@ -380,13 +380,19 @@ void TCustomTranscoder::PrepareRun() {
     for (auto& ost : run.OutputStreams) {
       if (!ost.EncodingNeeded || (FJoin && ost.FileIndex != 0)) continue;
       // What the encoder needs to know of the decoded subtitles.
-      OpenEncoder(ost, false);
+      OpenEncoder(ost);
       AVCodecContext* enc = ost.OwnedEncoder.get();
       if (avcodec_parameters_from_context(ost.Stream->codecpar, enc) < 0)
         throw FFmpegException("av_mallocz fail");
       ost.Stream->time_base = enc->time_base;
       if (ost.Setup->Type == AVMEDIA_TYPE_VIDEO) ost.Stream->avg_frame_rate = enc->framerate;
       FExtraSize += enc->extradata_size;
+      // The decoder of a container that cannot record the sound encoder's start padding
+      // plays it as sound: the samples it stands for are left out, so that the sound after
+      // it keeps its place.
+      if (ost.Setup->Type == AVMEDIA_TYPE_AUDIO && enc->initial_padding > 0 &&
+          LosesStartPadding(OutputContext(ost.FileIndex)->oformat))
+        ost.NextFrameIndex = enc->initial_padding;
       if (ost.Setup->Type == AVMEDIA_TYPE_AUDIO && enc->frame_size > 1 &&
           !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) {
         ost.Fifo.reset(av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels, 1024));
@@ -559,17 +565,5 @@ void TCustomTranscoder::PrepareRun() {
     report.Type = ost.Setup->Type;
     report.StreamCopy = ost.Setup->StreamCopy;
     FRunReport.push_back(report);
-  }
-}
-
-void TCustomTranscoder::JoinSwitch() {
-  TRunState& run = *FRun;
-  for (auto& ost : run.OutputStreams) {
-    if (ost.FileIndex != 0 || !ost.EncodingNeeded) continue;
-    if (ost.OwnedEncoder) {
-      CloseCodec(ost.OwnedEncoder.get(), true);
-      ost.OwnedEncoder.reset();
-    }
-    OpenEncoder(ost, true);
   }
 }

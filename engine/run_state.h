@@ -22,6 +22,9 @@ struct TInputFileRun {
   int StreamCount = 0;  // at preparation; streams that appear later are ignored
   bool Eof = false;
   bool NoPacket = false;
+  // Where the file's pictures end (microseconds, the file's timestamps after its offset),
+  // also when no output takes them: a cut of a title lasts as long as its pictures.
+  int64_t PictureEnd = AV_NOPTS_VALUE;
 };
 
 struct TInputStreamRun {
@@ -59,8 +62,7 @@ struct TOutputStreamRun {
   bool EncodingNeeded = false;
   // The encoder; in join mode the streams of later entries use the first entry's.
   AVCodecContextPtr OwnedEncoder;
-  int EncoderOwner = -1;  // index of the stream owning the encoder
-  AVCodecID JoinCodecId = AV_CODEC_ID_NONE;
+  int EncoderOwner = -1;       // index of the stream owning the encoder
   int64_t NextFrameIndex = 0;  // next output frame (video) or sample (audio), encoder units
   int64_t FramesWritten = 0;
   bool Reportable = true;
@@ -110,7 +112,8 @@ struct TRunState {
   int NoPacketCount = 0;
   int64_t StartTime = 0;  // av_gettime at the loop's start
   int64_t LastReportTime = 0;
-  int StreamsPerEntry = 0;  // join mode
+  int StreamsPerEntry = 0;        // join mode
+  bool EncodersContinue = false;  // join mode: flushing an input that is not the last
   bool HeadersWritten = false;
 
   std::vector<uint8_t> SubtitleBuffer;  // 1 MiB, made at the first subtitle

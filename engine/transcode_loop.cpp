@@ -170,6 +170,7 @@ void TCustomTranscoder::TranscodeLoop() {
       continue;
     }
     TInputStreamRun& ist = run.InputStreams[size_t(file.FirstStream + pkt->stream_index)];
+    NotePictureEnd(file, ist, *pkt);
     if (ist.Discard) {
       av_packet_unref(pkt);
       continue;
@@ -240,31 +241,54 @@ void TCustomTranscoder::TranscodeLoop() {
 
 bool TCustomTranscoder::JoinEndOfInput(int k) {
   TRunState& run = *FRun;
-  // 1. Flush the input's decoders (and through them the encoders they feed).
-  for (auto& ist : run.InputStreams) {
-    if (ist.FileIndex != k || !ist.DecodingNeeded || ist.Closed) continue;
-    ProcessPacket(ist, nullptr);
-    if (ist.Decoder) avcodec_flush_buffers(ist.Decoder.get());
-    ist.Closed = true;
-  }
   const bool last = k + 1 >= InputCount();
-  // 2, 3. The drained encoders cannot take more pictures: open them afresh.
-  if (!last) JoinSwitch();
-  // 4. Frame numbering and output times continue in the next entry.
+  // 1. Flush the input's decoders. The encoders go on with the next input's pictures and
+  // sound, as one stream: drained and opened afresh they would begin again with a key
+  // picture and the sound encoder's start padding, and a partly filled sound frame would be
+  // padded with silence in the middle of the output. The last input flushes them too.
+  run.EncodersContinue = !last;
+  FlushInputStreams(k, true);
+  run.EncodersContinue = false;
+  // 4. Frame numbering, sample count and the sound not yet encoded continue in the next
+  // entry.
   const int perEntry = run.StreamsPerEntry;
-  double endTime = 0;
+  double pictureEnd = 0, soundEnd = 0;
   for (int i = 0; i < perEntry; ++i) {
     TOutputStreamRun& ost = run.OutputStreams[size_t(k * perEntry + i)];
-    endTime = std::max(endTime, ost.OutputTime);
+    // 5. Where the input ends: what was given to the encoders (their packets lag behind).
+    if (ost.EncodingNeeded && run.Encoder(ost)) {
+      const AVCodecContext* enc = run.Encoder(ost);
+      if (ost.Setup->Type == AVMEDIA_TYPE_VIDEO)
+        pictureEnd = std::max(pictureEnd, double(ost.NextFrameIndex) * av_q2d(enc->time_base));
+      else if (ost.Setup->Type == AVMEDIA_TYPE_AUDIO)
+        soundEnd = std::max(soundEnd, double(AudioPosition(ost)) / enc->sample_rate);
+    } else {
+      pictureEnd = std::max(pictureEnd, ost.OutputTime);
+    }
     ost.Reportable = false;
     if (!last) {
       TOutputStreamRun& next = run.OutputStreams[size_t((k + 1) * perEntry + i)];
       next.NextFrameIndex = ost.NextFrameIndex;
       next.FramesWritten = ost.FramesWritten;
       next.OutputTime = ost.OutputTime;
+      next.Fifo = std::move(ost.Fifo);
+      next.Resampler = std::move(ost.Resampler);
+      next.ResamplerMade = ost.ResamplerMade;
+      next.ResamplerInFormat = ost.ResamplerInFormat;
+      next.ResamplerInRate = ost.ResamplerInRate;
+      next.ResamplerInChannels = ost.ResamplerInChannels;
+      next.AudioResample = next.AudioResample || ost.AudioResample;
     }
   }
   if (last) return true;
+  // The next input's first picture follows the last picture; its sound is put in place
+  // against that (a gap filled, an overlap cut) by the audio path. Sound alone follows the
+  // end of the input's pictures all the same, when it has any.
+  const int64_t inputPictures = run.Files[size_t(k)].PictureEnd;
+  double endTime = pictureEnd;
+  if (endTime <= 0 && inputPictures != AV_NOPTS_VALUE)
+    endTime = double(inputPictures - FSettings.StartTime) / AV_TIME_BASE;
+  if (endTime <= 0) endTime = soundEnd;
   FInputs[size_t(k + 1)]->TimestampOffset += std::llround(endTime * AV_TIME_BASE);
   run.CurrentInput = k + 1;
   return false;
@@ -273,8 +297,7 @@ bool TCustomTranscoder::JoinEndOfInput(int k) {
 void TCustomTranscoder::EndRun() {
   TRunState& run = *FRun;
   // 1. Flush decoders and, through them, encoders.
-  for (auto& ist : run.InputStreams)
-    if (ist.DecodingNeeded && !ist.Closed) ProcessPacket(ist, nullptr);
+  FlushInputStreams(-1, false);
   // 2. Trailers (in join mode once).
   for (int o = 0; o < OutputCount(); ++o) {
     if (FJoin && o > 0) break;
@@ -292,6 +315,35 @@ void TCustomTranscoder::EndRun() {
   FFinished = !FStopRequested;
   // 6.
   FRun.reset();
+}
+
+void TCustomTranscoder::NotePictureEnd(TInputFileRun& file, const TInputStreamRun& ist,
+                                       const AVPacket& pkt) const {
+  const AVStream* st = ist.Stream;
+  const int64_t time = pkt.pts != AV_NOPTS_VALUE ? pkt.pts : pkt.dts;
+  if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
+      (st->disposition & AV_DISPOSITION_ATTACHED_PIC) || time == AV_NOPTS_VALUE)
+    return;
+  const auto& s = FSettings;
+  int64_t end =
+      av_rescale_q(time + std::max<int64_t>(pkt.duration, 0), st->time_base, AV_TIME_BASE_Q) +
+      Input(ist.FileIndex).TimestampOffset;
+  if (s.RecordingTime != INT64_MAX) end = std::min(end, s.RecordingTime + s.StartTime);
+  if (file.PictureEnd == AV_NOPTS_VALUE || end > file.PictureEnd) file.PictureEnd = end;
+}
+
+void TCustomTranscoder::FlushInputStreams(int file, bool close) {
+  TRunState& run = *FRun;
+  for (const bool pictures : {true, false}) {
+    for (auto& ist : run.InputStreams) {
+      if ((file >= 0 && ist.FileIndex != file) || !ist.DecodingNeeded || ist.Closed) continue;
+      if ((ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) != pictures) continue;
+      ProcessPacket(ist, nullptr);
+      if (!close) continue;
+      if (ist.Decoder) avcodec_flush_buffers(ist.Decoder.get());
+      ist.Closed = true;
+    }
+  }
 }
 
 int64_t TCustomTranscoder::FrameDuration(const TInputStreamRun& ist, const AVFrame* frame) const {
@@ -392,16 +444,20 @@ int TCustomTranscoder::ProcessPacket(TInputStreamRun& ist, const AVPacket* pkt) 
   if (pkt && (s.StartTime == 0 || ist.Pts >= s.StartTime)) CopyPacket(istIndex, pkt);
   if (!pkt) {
     if (run.Hook.Waiting()) HandOnWaitingPicture();
-    FlushEncoders(istIndex);
+    if (!run.EncodersContinue) FlushEncoders(istIndex);
   }
   return 0;
 }
 
 bool TCustomTranscoder::Started(const TInputStreamRun& ist) const {
-  if (FSettings.StartTime != 0) return ist.Pts >= FSettings.StartTime;
-  // After a start-time seek the decoder first gives what lies between the key frame it landed
-  // on and the target: that lead-in is not part of the conversion.
-  return ist.Pts >= 0 || Input(ist.FileIndex).SeekTarget == 0;
+  // What lies before the start is not part of the conversion: after a start-time seek what
+  // the decoder gives between the key picture it landed on and the target, and the sound a
+  // cut begins with before its first picture (the input's time zero). A block of sound that
+  // straddles the start has begun; the audio path cuts its lead part.
+  const int64_t start = FSettings.StartTime;
+  if (start == 0 && FSettings.CopyTs) return true;
+  if (ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) return ist.NextPts > start;
+  return ist.Pts >= start;
 }
 
 void TCustomTranscoder::HandleDecodedFrame(TInputStreamRun& ist, int istIndex, AVFrame* frame) {
@@ -596,6 +652,7 @@ void TCustomTranscoder::WriteFrame(TOutputStreamRun& ost, AVPacket* pkt) {
       ost.OutputTime = std::max(ost.OutputTime, end);
     }
     ++ost.Packets;
+    ++FOutputs[size_t(ost.FileIndex)]->PacketsWritten;
     if (!FRunReport.empty()) ++FRunReport[ReportIndex(ost)].Packets;
     const int written = av_interleaved_write_frame(oc, p);
     if (written < 0) throw FFmpegException(ErrorText("av_interleaved_write_frame()", written));
@@ -656,6 +713,7 @@ void TCustomTranscoder::FlushEncoders(int istIndex) {
     AVCodecContext* enc = run.Encoder(ost);
     if (!enc) continue;
     if (ost.Setup->Type == AVMEDIA_TYPE_AUDIO) {
+      FinishAudio(ost);
       if (!ost.Fifo) continue;  // PCM-like encoders hold nothing back
       FlushAudioFifo(ost);
       Encode(ost, nullptr);

@@ -30,11 +30,11 @@ extern "C" {
 #include <vector>
 
 #include "engine/ffmpeg_exception.h"
-#include "media/frame_converter.h"
 #include "engine/hook_libraries.h"
 #include "engine/hook_lookahead.h"
 #include "engine/transcoder_events.h"
 #include "media/ffmpeg_ptr.h"
+#include "media/frame_converter.h"
 
 constexpr int kMaxFiles = 20;
 constexpr int kMaxStreams = 20;
@@ -161,6 +161,7 @@ struct TOutputFile {
   std::string FileName;
   std::vector<std::unique_ptr<TOutputStreamSetup>> Streams;  // parallel to Context->streams
   AVDictionaryPtr FormatOptions;  // muxer-private options, given to the header
+  int64_t PacketsWritten = -1;    // by the last run; -1 before any run
 };
 
 struct TInputFile {
@@ -182,6 +183,7 @@ struct TOutputStreamReport {
 };
 
 struct TRunState;  // engine/run_state.h
+struct TInputFileRun;
 struct TInputStreamRun;
 struct TOutputStreamRun;
 
@@ -327,10 +329,9 @@ class TCustomTranscoder {
   void PrepareRun();
   void DescribeOutputs();
   void LogStreamMapping();
-  void OpenEncoder(TOutputStreamRun& ost, bool reopen);
+  void OpenEncoder(TOutputStreamRun& ost);
   void CloseCodec(AVCodecContext* context, bool encoder);
   void CloseOpenCodecs();
-  void JoinSwitch();
 
   // transcode_loop.cpp
   void TranscodeLoop();
@@ -353,6 +354,11 @@ class TCustomTranscoder {
   void CountFrame(const TOutputStreamRun& ost);
   int64_t Encode(TOutputStreamRun& ost, AVFrame* frame);
   void FlushEncoders(int istIndex);
+  // Flushes the decoding input streams of file `file` (all files when -1) that are not closed
+  // yet, pictures first (the sound is completed up to their end); `close` marks them closed
+  // and resets their decoders (join mode).
+  void FlushInputStreams(int file, bool close);
+  void NotePictureEnd(TInputFileRun& file, const TInputStreamRun& ist, const AVPacket& pkt) const;
   void DoSubtitleOut(TOutputStreamRun& ost, TInputStreamRun& ist, AVSubtitle* subtitle,
                      int64_t pts);
 
@@ -362,6 +368,11 @@ class TCustomTranscoder {
   // Stamps `frame` with the stream's next sample index, encodes it, releases it and
   // advances the stream by `samples`.
   void EncodeAudioFrame(TOutputStreamRun& ost, AVFrame* frame, int samples);
+  void EncodeAudioSamples(TOutputStreamRun& ost, AVFrame* work, int samples);
+  void FinishAudio(TOutputStreamRun& ost);
+  // The output stream's sample position: samples encoded, waiting in the FIFO and held by
+  // the resampler.
+  int64_t AudioPosition(const TOutputStreamRun& ost) const;
   void FlushAudioFifo(TOutputStreamRun& ost);
 
   // video_path.cpp

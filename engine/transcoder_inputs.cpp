@@ -9,6 +9,7 @@ extern "C" {
 #include <cstring>
 
 #include "engine/transcoder.h"
+#include "media/ffmpeg_ptr.h"
 #include "media/file_names.h"
 #include "media/io_scheme.h"
 #include "media/loader.h"
@@ -25,6 +26,57 @@ const char* EncoderAlias(const std::string& name) {
   for (const auto& alias : kAliases)
     if (name == alias.Old) return alias.New;
   return nullptr;
+}
+
+// The time the input's pictures begin: the start of its first video stream (cover pictures
+// aside), else the start of the file. A DVD cell interleaves the sound of the half second
+// before its first picture with that picture, so a chapter range (or any cut at a cell)
+// begins with sound that belongs before the cut; measured from the first picture, that
+// lead-in lies before zero and is not converted.
+int64_t PictureStart(const AVFormatContext* ic) {
+  for (unsigned i = 0; i < ic->nb_streams; ++i) {
+    const AVStream* st = ic->streams[i];
+    if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
+        (st->disposition & AV_DISPOSITION_ATTACHED_PIC) || st->start_time == AV_NOPTS_VALUE)
+      continue;
+    return av_rescale_q(st->start_time, st->time_base, AV_TIME_BASE_Q);
+  }
+  return ic->start_time;
+}
+
+// Whether, read from here on, the input's first key picture comes at or before `target`
+// (true when the input has no video, or no key picture comes within a few hundred packets).
+bool KeyPictureBefore(AVFormatContext* ic, int64_t target) {
+  AVPacketPtr packet = MakePacket();
+  for (int read = 0; read < 512 && av_read_frame(ic, packet.get()) >= 0; ++read) {
+    const AVStream* st = ic->streams[packet->stream_index];
+    const int64_t time = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    const bool keyPicture = st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                            !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+                            (packet->flags & AV_PKT_FLAG_KEY) && time != AV_NOPTS_VALUE;
+    const bool before =
+        keyPicture && av_compare_ts(time, st->time_base, target, AV_TIME_BASE_Q) <= 0;
+    av_packet_unref(packet.get());
+    if (keyPicture) return before;
+  }
+  return true;
+}
+
+// Seeks to where a key picture at or before `target` comes first. Formats without a
+// key-picture index (MPEG program and transport streams) land on the last picture before
+// the target, often one that needs the pictures before it: the decoder then drops
+// everything up to the next key picture, and the conversion would begin late. So the seek
+// steps back (1, 2, 4, 8 s) until a key picture at or before the target comes first. False
+// when the input cannot seek at all.
+bool SeekToKeyPicture(AVFormatContext* ic, int64_t target) {
+  int64_t margin = 0;
+  for (int attempt = 0;; ++attempt) {
+    if (av_seek_frame(ic, -1, target - margin, AVSEEK_FLAG_BACKWARD) < 0) return false;
+    if (attempt == 4 || KeyPictureBefore(ic, target)) break;
+    margin = margin ? margin * 2 : AV_TIME_BASE;
+  }
+  // The look read packets; the same seek again starts reading where the look began.
+  return av_seek_frame(ic, -1, target - margin, AVSEEK_FLAG_BACKWARD) >= 0;
 }
 
 }  // namespace
@@ -212,10 +264,11 @@ bool TCustomTranscoder::OpenInputFile(const std::string& fileName) {
   }
 
   int64_t target = s.StartTime;
-  if (ic->start_time != AV_NOPTS_VALUE) target += ic->start_time;
+  const int64_t start = PictureStart(ic);
+  if (start != AV_NOPTS_VALUE) target += start;
   if (s.StartTime != 0) {
     input->SeekTarget = target;
-    if (av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD) < 0 && s.Verbose > 0)
+    if (!SeekToKeyPicture(ic, target) && s.Verbose > 0)
       GlobalLogger().LogFmt(this, llVerbose, "%s: could not seek to position %0.3f",
                             fileName.c_str(), double(target) / AV_TIME_BASE);
     s.StartTime = 0;

@@ -119,12 +119,14 @@ void TCustomTranscoder::Cleanup() {
       avio_closep(&context->pb);
     file->Streams.clear();
     file->Context.reset();
-    // A failed or empty conversion leaves no empty file behind. Only regular files: an
-    // output such as /dev/null or /dev/full must never be removed.
+    // A failed or empty conversion leaves no empty file behind, nor one that holds a
+    // header and nothing else (a run stopped before anything was encoded): no player can
+    // read such a file. Only regular files: an output such as /dev/null or /dev/full must
+    // never be removed.
     std::error_code error;
     const std::filesystem::path path(file->FileName);
     if (!file->FileName.empty() && std::filesystem::is_regular_file(path, error) &&
-        std::filesystem::file_size(path, error) == 0 && !error)
+        (file->PacketsWritten == 0 || (std::filesystem::file_size(path, error) == 0 && !error)))
       std::filesystem::remove(path, error);
   }
   FOutputs.clear();

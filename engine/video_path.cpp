@@ -14,10 +14,10 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 
-#include "media/picture_scaler.h"
 #include "engine/run_state.h"
 #include "engine/transcoder.h"
 #include "media/logger.h"
+#include "media/picture_scaler.h"
 
 namespace {
 
@@ -404,6 +404,14 @@ int64_t TCustomTranscoder::DoVideoOut(TOutputStreamRun& ost, TInputStreamRun& is
     } else if (difference > 1.1) {
       copies = std::llround(difference);
     }
+    // With the automatic method, fewer output frames than pictures (29.97 to 25): each
+    // frame takes the picture nearest to it. The rule above keeps any picture up to 1.1
+    // frames late, which leaves the pictures 0.7 frames late on average, and so the picture
+    // behind its sound. A method asked for by number keeps to its rule.
+    const double step = double(sync.NextPts - sync.Pts) / AV_TIME_BASE / av_q2d(enc->time_base);
+    if (s.VideoSyncMethod < 0 && copies == 1 && sync.NextPts != AV_NOPTS_VALUE && step > 0 &&
+        step < 1 && difference < -step / 2)
+      copies = 0;
     if (copies == 0) {
       ++FDropFrames;
       if (s.Verbose > 2) GlobalLogger().Log(this, llVerbose, "*** drop!");

@@ -30,6 +30,30 @@ std::string ShortCaption(const std::string& caption) {
 
 }  // namespace
 
+TInputOptions JobInputOptions(const TlvFilesRecord& record) {
+  TInputOptions input;
+  InitInputOptions(input);
+  if (record.TrimStart >= 0) input.StartTime = record.TrimStart;
+  return input;
+}
+
+TOutputOptions JobOutputOptions(const TlvFilesRecord& record, const TFormatParams& params,
+                                const std::string& catalogueFormat, const TDVDTitleInfo& info,
+                                TJobDialogs& dialogs) {
+  TOutputOptions output;
+  InitOutputOptions(output);
+  if (record.CropTop > 0 || record.CropBottom > 0 || record.CropLeft > 0 || record.CropRight > 0) {
+    output.CropTop = record.CropTop;
+    output.CropBottom = record.CropBottom;
+    output.CropLeft = record.CropLeft;
+    output.CropRight = record.CropRight;
+  }
+  BuildOutputOptions(record, params, catalogueFormat, output, info, dialogs);
+  if (record.TrimLength > 0) output.Duration = record.TrimLength;
+  output.CustomHook = NeedsCustomHook(record);
+  return output;
+}
+
 TConversionRun::TConversionRun(const TGlobalObject& global, TConversionHost& host)
     : FGlobal(global), FHost(host), FConverter(std::make_unique<TConverter>()) {
   FConverter->SetPreviewBitmap(true);
@@ -126,24 +150,14 @@ TStartResult TConversionRun::StartConversion(const std::string& drivePath,
 
     // 6.5 to 6.7 Selection and input.
     SetDVDParam(DVDParamForConversion(record));
-    TInputOptions input;
-    InitInputOptions(input);
-    if (record.TrimStart >= 0) input.StartTime = record.TrimStart;
+    TInputOptions input = JobInputOptions(record);
     const int task = FConverter->AddTask(std::string(kDVDInputScheme) + ":" + drivePath, &input);
     if (task >= 0) FJobRows.push_back(int32_t(r));
 
     // 6.8 to 6.11 Output options.
     TOutputOptions output;
-    InitOutputOptions(output);
-    if (record.CropTop > 0 || record.CropBottom > 0 || record.CropLeft > 0 ||
-        record.CropRight > 0) {
-      output.CropTop = record.CropTop;
-      output.CropBottom = record.CropBottom;
-      output.CropLeft = record.CropLeft;
-      output.CropRight = record.CropRight;
-    }
     try {
-      BuildOutputOptions(record, params, catalogue.Format(code), output, info, FHost);
+      output = JobOutputOptions(record, params, catalogue.Format(code), info, FHost);
     } catch (...) {
       if (task >= 0) {
         FConverter->RemoveTask(task);
@@ -151,8 +165,6 @@ TStartResult TConversionRun::StartConversion(const std::string& drivePath,
       }
       throw;
     }
-    if (record.TrimLength > 0) output.Duration = record.TrimLength;
-    output.CustomHook = NeedsCustomHook(record);
 
     // 6.12 A job that cannot be set up ends the whole start.
     if (task < 0 || !FConverter->SetOutputFile(task, name, &output)) {

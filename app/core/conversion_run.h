@@ -80,6 +80,15 @@ class TConversionHost : public TJobDialogs {
   virtual bool ShowsPreviewWindow() { return false; }
 };
 
+// The options the start sequence gives a row's job: the input's (the trim start) and the
+// output's (crop, the format's options for the row, the trim length, the custom hook).
+// `record.ZoomMode` must already hold the format's zoom mode. Throws what
+// BuildOutputOptions throws.
+TInputOptions JobInputOptions(const TlvFilesRecord& record);
+TOutputOptions JobOutputOptions(const TlvFilesRecord& record, const TFormatParams& params,
+                                const std::string& catalogueFormat, const TDVDTitleInfo& info,
+                                TJobDialogs& dialogs);
+
 enum TStartResult {
   srRan,          // the progress ran to the final event
   srNoLibraries,  // the converter's libraries could not be loaded (nothing shown)

@@ -103,9 +103,11 @@ TEST_F(AudioPathTest, MonoToStereoSwitchesResamplingOnAtTheFirstBlock) {
 
 class LateAudioTest : public AudioPathTest, public ::testing::WithParamInterface<int> {};
 
-// Audio that starts 200 ms after the video. With audio sync 1 the output (which keeps no
-// timestamps) gets 8,820 samples of silence first; without it the tone starts at once.
-TEST_P(LateAudioTest, AsyncOneFillsALateStartWithSilence) {
+// Audio that starts 200 ms after the video. The output (which keeps no timestamps) gets
+// 8,820 samples of silence first, so the sound keeps its place against the picture: with
+// audio sync 1 as the first block is aligned, and without audio sync (0) because the sound
+// keeps to the picture's clock.
+TEST_P(LateAudioTest, LateStartIsFilledWithSilence) {
   const int async = GetParam();
   const std::string input = Folder() + "/late.mkv";
   MakeMedia(
@@ -119,15 +121,10 @@ TEST_P(LateAudioTest, AsyncOneFillsALateStartWithSilence) {
   const auto samples = DecodeAudio(output, 44100, 1);
   size_t firstSound = 0;
   while (firstSound < samples.size() && std::abs(samples[firstSound]) < 2) ++firstSound;
-  if (async == 1) {
-    EXPECT_TRUE(log.Contains(llVerbose, "adding 8820 audio samples of silence"));
-    EXPECT_GE(firstSound, 8820u);
-    EXPECT_LE(firstSound, 8823u);
-    EXPECT_NEAR(double(samples.size()), 8820 + 44100, 10);
-  } else {
-    EXPECT_FALSE(log.Contains("audio samples of silence"));
-    EXPECT_LE(firstSound, 3u);
-  }
+  EXPECT_TRUE(log.Contains(llVerbose, "adding 8820 audio samples of silence"));
+  EXPECT_GE(firstSound, 8820u);
+  EXPECT_LE(firstSound, 8823u);
+  EXPECT_NEAR(double(samples.size()), 8820 + 44100, 10);
 }
 
 INSTANTIATE_TEST_SUITE_P(Async, LateAudioTest, ::testing::Values(0, 1));
@@ -158,6 +155,25 @@ TEST_P(DriftTest, SmallDriftIsCompensatedOnlyWhenAsked) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Async, DriftTest, ::testing::Values(1, 1000));
+
+// Audio sync 1 across a rate change (8,000 Hz in, 48,000 Hz out): a 50 ms jump in the
+// sound's timestamps is 2,400 output samples, under the drift threshold of 0.1 s at the
+// output's rate (4,800 samples), so nothing is added and the sound runs on sample for
+// sample; measured at the input's rate (800) the threshold would let silence in.
+TEST_F(AudioPathTest, DriftThresholdIsCountedAtTheOutputsRate) {
+  const std::string input = Folder() + "/jump.mkv";
+  MakeMedia(
+      "-f lavfi -i sine=f=441:r=8000:d=2 -af "
+      "\"asetpts=N/SR/TB+if(gte(N\\,8000)\\,0.05/TB\\,0)\" -c:a pcm_s16le '" +
+      input + "'");
+  TCustomTranscoder transcoder;
+  TLogCapture log;
+  const std::string output =
+      Convert(input, {{"v", "3"}, {"async", "1"}, {"ar", "48000"}}, "jump.wav", transcoder);
+  EXPECT_FALSE(log.Contains("audio samples of silence"));
+  EXPECT_FALSE(log.Contains("discarding"));
+  EXPECT_NEAR(double(DecodeAudio(output, 48000, 1).size()), 2 * 48000, 8);
+}
 
 // PCM-like encoders take each decoded block whole: one packet per AC-3 frame.
 TEST_F(AudioPathTest, PcmEncodesEachBlockAsOnePacket) {

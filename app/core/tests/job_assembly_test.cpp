@@ -4,6 +4,12 @@
 
 #include <sys/stat.h>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <cstdio>
+
 #include <filesystem>
 #include <fstream>
 
@@ -178,8 +184,26 @@ TEST(BuildOutputOptions, RecordCropsStay) {
 struct TH263Row {
   const char* Size;
   const char* FrameSize;
+  bool EncoderTakes;  // FFmpeg's H.263 encoder opens at FrameSize (a width up to 176 stays)
 };
 class H263SizeTest : public ::testing::TestWithParam<TH263Row> {};
+
+// Whether FFmpeg's H.263 encoder opens at that size.
+bool H263Takes(const std::string& frameSize) {
+  int width = 0, height = 0;
+  if (std::sscanf(frameSize.c_str(), "%dx%d", &width, &height) != 2) return false;
+  const AVCodec* codec = avcodec_find_encoder_by_name("h263");
+  AVCodecContext* context = avcodec_alloc_context3(codec);
+  context->width = width;
+  context->height = height;
+  context->time_base = AVRational{1, 25};
+  context->pix_fmt = AV_PIX_FMT_YUV420P;
+  av_log_set_level(AV_LOG_QUIET);
+  const bool opened = avcodec_open2(context, codec, nullptr) >= 0;
+  av_log_set_level(AV_LOG_INFO);
+  avcodec_free_context(&context);
+  return opened;
+}
 
 TEST_P(H263SizeTest, SnapsToTheSizesTheEncoderTakes) {
   TRecordingDialogs dialogs;
@@ -187,13 +211,21 @@ TEST_P(H263SizeTest, SnapsToTheSizesTheEncoderTakes) {
       Build(VideoParams(GetParam().Size, "h263"), "3gp", Title(720, 576), "full", dialogs);
   EXPECT_EQ(out.FrameSize, GetParam().FrameSize);
   EXPECT_EQ(out.FileFormat, "3gp");
+  EXPECT_EQ(H263Takes(out.FrameSize), GetParam().EncoderTakes) << out.FrameSize;
 }
 
+// The table's bounds: 176 (left), 177 and 352 (to 352x288, NTSC's 352x240 among them),
+// 353 and above (to 704x576), and the sizes of the list, which stay.
 INSTANTIATE_TEST_SUITE_P(
     Sizes, H263SizeTest,
-    ::testing::Values(TH263Row{"400x300", "704x576"}, TH263Row{"352x288", "352x288"},
-                      TH263Row{"320x240", "352x288"}, TH263Row{"800x600", "704x576"},
-                      TH263Row{"176x144", "176x144"}, TH263Row{"160x100", "160x100"}));
+    ::testing::Values(TH263Row{"400x300", "704x576", true}, TH263Row{"352x288", "352x288", true},
+                      TH263Row{"320x240", "352x288", true}, TH263Row{"800x600", "704x576", true},
+                      TH263Row{"176x144", "176x144", true}, TH263Row{"160x100", "160x100", false},
+                      TH263Row{"176x120", "176x120", false}, TH263Row{"177x144", "352x288", true},
+                      TH263Row{"352x240", "352x288", true}, TH263Row{"352x576", "352x288", true},
+                      TH263Row{"353x288", "704x576", true}, TH263Row{"704x480", "704x576", true},
+                      TH263Row{"704x576", "704x576", true}, TH263Row{"705x576", "704x576", true},
+                      TH263Row{"128x96", "128x96", true}, TH263Row{"160x120", "160x120", false}));
 
 TEST(BuildOutputOptions, BrokenSizeAsksFor320x240) {
   TRecordingDialogs dialogs;
