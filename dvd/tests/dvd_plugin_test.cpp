@@ -67,6 +67,8 @@ TEST_P(DVDTitleScan, AgreesWithLsdvdAndTheManifest) {
     ASSERT_EQ(title.size(), 1u);
     EXPECT_EQ(info.Width, title[0].Int("width"));
     EXPECT_EQ(info.Height, title[0].Int("height"));
+    EXPECT_EQ(std::to_string(info.DisplayAspectX) + ":" + std::to_string(info.DisplayAspectY),
+              title[0].Get("aspect"));
     EXPECT_EQ(DVDFormatName(info.VideoFormat), "MPEG-2");
   }
   TDVDTitleInfo beyond;
@@ -78,7 +80,9 @@ INSTANTIATE_TEST_SUITE_P(FixtureDiscs, DVDTitleScan,
                                            TDiscCase{"DiscAIso", "disc_a", ".iso"},
                                            TDiscCase{"DiscAVideoTs", "disc_a", "/VIDEO_TS"},
                                            TDiscCase{"DiscBFolder", "disc_b", ""},
-                                           TDiscCase{"DiscBIso", "disc_b", ".iso"}),
+                                           TDiscCase{"DiscBIso", "disc_b", ".iso"},
+                                           TDiscCase{"DiscDFolder", "disc_d", ""},
+                                           TDiscCase{"DiscDIso", "disc_d", ".iso"}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(DVDTitleScanMany, ListsEveryOfNinetyNineTitles) {
