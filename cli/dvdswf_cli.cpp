@@ -125,12 +125,14 @@ int RunTitles(const std::string& source, bool json) {
                       {"chapters", info.ChapterCount},
                       {"width", info.Width},
                       {"height", info.Height},
+                      {"aspect", DisplayAspectText(info)},
                       {"video_format", DVDFormatName(info.VideoFormat)},
                       {"audio", audio},
                       {"subtitles", subtitles}});
     } else {
       std::cout << number << "  " << FormatTitleSeconds(info.Duration) << "  " << info.ChapterCount
-                << " chapters  " << info.Width << "x" << info.Height << "  "
+                << (info.ChapterCount == 1 ? " chapter  " : " chapters  ") << info.Width << "x"
+                << info.Height << " (" << DisplayAspectText(info) << ")  "
                 << DVDFormatName(info.VideoFormat)
                 << "  audio: " << (audioText.empty() ? "none" : audioText)
                 << "  subtitles: " << (subtitleText.empty() ? "none" : subtitleText) << "\n";
@@ -497,7 +499,7 @@ int main(int argc, char** argv) {
   auto* titles = app.add_subcommand("titles", "List the titles of a DVD.");
   titles->add_option("SOURCE", source, "DVD device, ISO image or VIDEO_TS folder")->required();
   titles->add_flag("--json", json,
-                   "Print a JSON array of {title, duration, chapters, width, height, "
+                   "Print a JSON array of {title, duration, chapters, width, height, aspect, "
                    "video_format, audio, subtitles}");
 
   auto* formats = app.add_subcommand("formats", "List the output formats.");

@@ -39,8 +39,9 @@ void BuildOutputOptions(const TlvFilesRecord& record, const TFormatParams& param
                         const std::string& catalogueFormat, TOutputOptions& out,
                         const TDVDTitleInfo& info, TJobDialogs& dialogs);
 
-// The letterbox filter text for a sw x sh title shown in W x H: "scale=...,pad=...".
-std::string LetterboxFilter(int sw, int sh, int W, int H);
+// The letterbox filter text for a picture of dw x dh output pixels (its shape as shown, in
+// the output's pixels) shown in W x H: "scale=...,pad=...".
+std::string LetterboxFilter(double dw, double dh, int W, int H);
 
 // The output file for a row caption and an extension with its dot: in `dir` (empty: the
 // settings' "OutPutDir"), base name the caption without folder and extension, followed by

@@ -1,0 +1,54 @@
+// dvdswf-cli as a user runs it, for the command line's tests: the program with a fresh
+// settings folder and home per test, and what Debian's ffmpeg and ffprobe say about the
+// files it writes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+// `text` as one word for the shell.
+std::string Quote(const std::string& text);
+
+struct TRunResult {
+  int Status = -1;
+  std::string Out, Err;
+  // Standard output's non-empty lines.
+  std::vector<std::string> OutLines() const;
+  // Standard error's lines.
+  std::vector<std::string> ErrLines() const;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+
+  // The environment and program every run uses: the test's own settings and home folders.
+  std::string Command() const;
+  // Runs the program with `args` (shell words); standard input is /dev/null.
+  TRunResult Run(const std::string& args) const;
+  // Converts from `disc` (default: disc A) into OutDir and returns the one output file
+  // (failing the test when there is none).
+  std::string Convert(const std::string& args, const std::string& disc = "");
+
+  std::string Folder, Config, Home, OutDir, DiscA, DiscB, DiscD;
+};
+
+// ---- what ffmpeg and ffprobe say about a file --------------------------------------------
+
+bool DecodesCleanly(const std::string& file);
+// The time of the last decoded sample or picture, as ffmpeg's report gives it.
+double DecodedDuration(const std::string& file);
+nlohmann::json Probe(const std::string& file);
+const nlohmann::json* StreamOf(const nlohmann::json& probe, const std::string& type);
+// The dominant tone of the first audio stream, from zero crossings of 2 s of mono.
+double ToneFrequency(const std::string& file, double from = 0.5);
+// A region of the picture at `time` as RGB bytes.
+std::string Region(const std::string& file, double time, int x, int y, int w, int h);
+double Mean(const std::string& bytes);
+double MeanAbsDifference(const std::string& a, const std::string& b);
+std::pair<int, int> FrameSize(const std::string& file);
