@@ -389,6 +389,7 @@ bool TDvdDisc::PlanTitle(const TDVDParam& param, TTitlePlan& plan, std::string& 
         return false;
       }
       const uint32_t count = playback.last_sector - playback.first_sector + 1;
+      plan.Seconds += PlaybackSeconds(playback.playback_time);
       if (!plan.Extents.empty() &&
           plan.Extents.back().FirstSector + plan.Extents.back().SectorCount ==
               playback.first_sector)
