@@ -81,25 +81,70 @@ std::vector<std::string> ParseFormatList(std::string_view value) {
   return rows;
 }
 
+const TIniMemory& BuiltInCatalogue() {
+  static const TIniMemory catalogue(BuiltInCatalogueText());
+  return catalogue;
+}
+
+std::string TFormatCatalogue::Read(int code, std::string_view key,
+                                   std::string_view defaultValue) const {
+  const std::string section = FormatSectionName(code);
+  if (FIni.SectionExists(section)) return FIni.ReadString(section, key, defaultValue);
+  return BuiltInCatalogue().Find(section, key).value_or(std::string(defaultValue));
+}
+
+bool TFormatCatalogue::Knows(int code) const {
+  const std::string section = FormatSectionName(code);
+  return FIni.SectionExists(section) || BuiltInCatalogue().SectionExists(section);
+}
+
+bool TFormatCatalogue::FileHasNoSection(int code) const {
+  const std::string section = FormatSectionName(code);
+  return !FIni.SectionExists(section) && BuiltInCatalogue().SectionExists(section);
+}
+
 std::string TFormatCatalogue::Format(int code) const {
-  return FIni.ReadString(FormatSectionName(code), kCatFormat, "null");
+  return Read(code, kCatFormat, "null");
 }
 
 std::string TFormatCatalogue::FileExt(int code) const {
-  return FIni.ReadString(FormatSectionName(code), kCatFileExt, "mp4");
+  return Read(code, kCatFileExt, "mp4");
 }
 
 std::vector<std::string> TFormatCatalogue::List(int code, std::string_view listKey) const {
-  return ParseFormatList(FIni.ReadString(FormatSectionName(code), listKey, "null"));
+  return ParseFormatList(Read(code, listKey, "null"));
 }
 
 int TFormatCatalogue::DefaultRow(int code, std::string_view listKey) const {
-  return FIni.ReadInteger(FormatSectionName(code), "i" + std::string(listKey), 0);
+  int row = 0;
+  return TryParseInteger(Read(code, "i" + std::string(listKey), "0"), row) ? row : 0;
+}
+
+std::vector<int> MissingCatalogueSections(const std::string& path) {
+  const TFormatCatalogue catalogue(path);
+  std::vector<int> codes;
+  for (const auto& format : kBuiltInFormats)
+    if (catalogue.FileHasNoSection(format.Code)) codes.push_back(format.Code);
+  return codes;
+}
+
+void RepairFormatCatalogue(const std::string& path) {
+  const std::vector<int> missing = MissingCatalogueSections(path);
+  if (missing.empty()) return;
+  std::string text = ReadIniFileText(path).value_or("");
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  for (int code : missing) {
+    if (!text.empty()) text += '\n';
+    for (const std::string& line : BuiltInCatalogue().SectionLines(FormatSectionName(code)))
+      text += line + '\n';
+  }
+  ReplaceIniFile(path, text);
 }
 
 bool InstallFormatCatalogue(const std::string& path) {
   std::error_code ec;
-  if (fs::exists(path, ec)) return true;
+  // Anything at the name, a link to nowhere included, is the user's: never replaced.
+  if (fs::exists(fs::symlink_status(path, ec))) return fs::exists(path, ec);
   // The same safe replacement as every settings write: write a temporary file, then rename.
   const fs::path target(path);
   if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);

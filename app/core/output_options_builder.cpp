@@ -1,5 +1,8 @@
 #include "app/core/output_options_builder.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -455,16 +458,30 @@ std::string MakeOutputFileName(const TGlobalObject& global, const std::string& c
                         "Warning");
     fs::create_directories(fallback, error);
     if (fromSettings) {
-      TSettingsStore settings = global.Settings();
-      settings.SetOutPutDir(fallback);
+      // Remembered for the next run when the settings can be written; this run uses the
+      // fallback either way.
+      try {
+        TSettingsStore settings = global.Settings();
+        settings.SetOutPutDir(fallback);
+      } catch (const EIniFileException&) {
+      }
     }
     dir = fallback;
   }
   if (dir.empty() || dir.back() != '/') dir += '/';
 
   const std::string base = dir + fs::path(caption).filename().replace_extension().string();
-  std::string name = base + "_(new)" + ext;
-  for (int n = 1; fs::exists(name, error); ++n)
-    name = base + "_(new_" + std::to_string(n) + ")" + ext;
-  return name;
+  for (int n = 0;; ++n) {
+    const std::string name = base + (n == 0 ? "_(new)" : "_(new_" + std::to_string(n) + ")") + ext;
+    // Anything at the name is taken, a link to nothing included (writing through it would
+    // put the output somewhere else). The name is claimed by creating the file exclusively,
+    // so a run started at the same moment takes the next one.
+    if (fs::exists(fs::symlink_status(name, error))) continue;
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      close(fd);
+      return name;
+    }
+    if (errno != EEXIST) return name;  // the output's own open will say why
+  }
 }

@@ -45,7 +45,11 @@ std::string LetterboxFilter(double dw, double dh, int W, int H);
 
 // The output file for a row caption and an extension with its dot: in `dir` (empty: the
 // settings' "OutPutDir"), base name the caption without folder and extension, followed by
-// "_(new)" or, when that file exists, "_(new_" + n + ")" for the smallest free n >= 1.
+// "_(new)" or, when that name is taken, "_(new_" + n + ")" for the smallest free n >= 1.
+// A name is taken by anything there, a symbolic link to nothing included. The chosen name
+// is claimed at once: the file is created empty and exclusively, and belongs to the caller
+// (who removes it when the job never writes it). When it cannot be created for another
+// reason than being taken, the name is returned unclaimed.
 // A folder that cannot be created, or exists but cannot be written to, is replaced by
 // DefaultVideoFolder() after a warning; when the folder came from the settings the
 // replacement is written back to "OutPutDir".

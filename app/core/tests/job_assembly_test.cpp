@@ -459,6 +459,8 @@ TEST_F(OutputNameTest, NewThenNumbered) {
   const std::string first = MakeOutputFileName(*global, "DVD Title 1", ".swf", dialogs);
   EXPECT_EQ(first, out + "/DVD Title 1_(new).swf");
   EXPECT_TRUE(fs::is_directory(out));  // created on the way
+  fs::remove(first);                   // a name given back is free again
+  EXPECT_EQ(MakeOutputFileName(*global, "DVD Title 1", ".swf", dialogs), first);
   std::ofstream(first) << "x";
   const std::string second = MakeOutputFileName(*global, "DVD Title 1", ".swf", dialogs);
   EXPECT_EQ(second, out + "/DVD Title 1_(new_1).swf");
@@ -471,6 +473,24 @@ TEST_F(OutputNameTest, NewThenNumbered) {
   EXPECT_EQ(MakeOutputFileName(*global, "/media/clips/take.vob", ".mp4", dialogs),
             out + "/take_(new).mp4");
   EXPECT_TRUE(dialogs.Warnings.empty());
+}
+
+TEST_F(OutputNameTest, ChosenNameIsClaimedAndLinksAreTaken) {
+  const auto global = CreateGlobalObject();
+  const std::string out = Folder + "/out";
+  fs::create_directories(out);
+  // A link to nothing at the first name: following it would write outside the folder.
+  fs::create_symlink(Folder + "/elsewhere.swf", out + "/DVD Title 1_(new).swf");
+  TRecordingDialogs dialogs;
+  const std::string first = MakeOutputFileName(*global, "DVD Title 1", ".swf", dialogs, out);
+  EXPECT_EQ(first, out + "/DVD Title 1_(new_1).swf");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(first)));
+  EXPECT_EQ(fs::file_size(first), 0u);
+  EXPECT_FALSE(fs::exists(Folder + "/elsewhere.swf"));
+  EXPECT_TRUE(fs::is_symlink(out + "/DVD Title 1_(new).swf"));
+  // The claim alone makes the next call take the next name.
+  EXPECT_EQ(MakeOutputFileName(*global, "DVD Title 1", ".swf", dialogs, out),
+            out + "/DVD Title 1_(new_2).swf");
 }
 
 TEST_F(OutputNameTest, FolderThatCannotBeCreatedFallsBack) {
