@@ -18,6 +18,10 @@
 #include "app/core/format_catalogue.h"
 #include "media/strings.h"
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -207,6 +211,107 @@ void ApplyDVTarget(const std::string& format, TOutputOptions& out) {
 }
 
 }  // namespace
+
+std::optional<TParamProblem> FindUnworkableParam(const TFormatParams& params,
+                                                 const std::string& catalogueFormat) {
+  const std::string format = LowerCase(catalogueFormat);
+  const auto problem = [](const char* key, std::string text) {
+    return std::optional<TParamProblem>(TParamProblem{key, std::move(text)});
+  };
+  const auto quoted = [](const std::string& text) { return "\"" + text + "\""; };
+  const auto chosen = [](const std::string& value) {
+    return value != kAsSource && !TrimBlanks(value).empty();
+  };
+
+  // Audio: the encoder, its sample rates, channels, bit rate, volume.
+  const std::string aenc(TrimBlanks(ConversionAudioEncoder(params.AudioEncoder)));
+  const AVCodec* audio = nullptr;
+  if (!aenc.empty()) {
+    audio = avcodec_find_encoder_by_name(aenc.c_str());
+    if (!audio || audio->type != AVMEDIA_TYPE_AUDIO)
+      return problem(kParaAudioEncoder,
+                     quoted(params.AudioEncoder) + " is not an audio encoder this program has");
+  }
+  if (chosen(params.SampleRate)) {
+    const auto rate = ParseInteger(params.SampleRate);
+    if (!rate || *rate <= 0 || *rate > 384000)
+      return problem(kParaSampleRate,
+                     quoted(params.SampleRate) + " is not a sample rate (a whole number of Hz)");
+    if (audio && audio->supported_samplerates) {
+      std::string rates;
+      bool taken = false;
+      for (const int* r = audio->supported_samplerates; *r; ++r) {
+        taken = taken || *r == *rate;
+        rates += (rates.empty() ? "" : ", ") + std::to_string(*r);
+      }
+      if (!taken)
+        return problem(kParaSampleRate, params.SampleRate + " Hz is not a sample rate " + aenc +
+                                            " takes (" + rates + ")");
+    }
+  }
+  if (chosen(params.Channel)) {
+    const auto channels = ParseInteger(params.Channel);
+    if (!channels || *channels < 1 || *channels > 8)
+      return problem(kParaChannel, quoted(params.Channel) + " is not a number of channels (1..8)");
+  }
+  if (chosen(params.AudioBitRate) &&
+      (!IsIntegerOrNumber(params.AudioBitRate) || !(NumberValue(params.AudioBitRate) > 0) ||
+       NumberValue(params.AudioBitRate) > 10000))
+    return problem(kParaAudioBitRate,
+                   quoted(params.AudioBitRate) + " is not a bit rate (kbit/s, 1..10000)");
+  if (params.Volume != kUnchangedVolume) {
+    const auto volume = ParseInteger(params.Volume);
+    if (!volume || *volume < 0 || *volume > 1000000)
+      return problem(kParaVolume,
+                     quoted(params.Volume) + " is not a volume (a whole number, 256 = unchanged)");
+  }
+  if (!params.HasVideo()) return std::nullopt;
+
+  // Video: the encoder, the size, the frame rate, the bit rate.
+  const std::string& venc = params.VideoEncoder;
+  if (OneOf(venc, kNamedVideoCodecs) || venc == "libx264") {
+    const AVCodec* video = avcodec_find_encoder_by_name(venc.c_str());
+    if (!video || video->type != AVMEDIA_TYPE_VIDEO)
+      return problem(kParaVideoEncoder, quoted(venc) + " is not a video encoder this program has");
+  }
+  if (chosen(params.VideoSize)) {
+    const std::string& s = params.VideoSize;
+    const size_t x = s.find('x');
+    const auto w =
+        x == std::string::npos ? std::nullopt : ParseInteger(std::string_view(s).substr(0, x));
+    const auto h =
+        x == std::string::npos ? std::nullopt : ParseInteger(std::string_view(s).substr(x + 1));
+    if (w && h) {
+      if (*w < 16 || *h < 16 || *w > 8192 || *h > 8192)
+        return problem(kParaVideoSize, quoted(s) + " is not a picture size (16x16 to 8192x8192)");
+      if (*w % 2 || *h % 2)
+        return problem(kParaVideoSize,
+                       quoted(s) + " is an odd size; the encoders take even widths and heights");
+      const char* dvFrame = format == "ntsc-dv" ? "720x480" : format == "pal-dv" ? "720x576" : "";
+      if (*dvFrame && s != dvFrame)
+        return problem(kParaVideoSize, quoted(s) + " does not fit DV; its pictures are " + dvFrame);
+    }
+  }
+  if (chosen(params.FrameRate) &&
+      (!IsIntegerOrNumber(params.FrameRate) || NumberValue(params.FrameRate) < 1 ||
+       NumberValue(params.FrameRate) > 240))
+    return problem(kParaFrameRate,
+                   quoted(params.FrameRate) + " is not a frame rate (1 to 240 pictures a second)");
+  if (chosen(params.FrameRate) && (format == "ntsc-dv" || format == "pal-dv")) {
+    const double dvRate = format == "ntsc-dv" ? 29.97 : 25;
+    if (std::abs(NumberValue(params.FrameRate) - dvRate) > 0.01)
+      return problem(kParaFrameRate, quoted(params.FrameRate) + " does not fit DV; it runs at " +
+                                         (format == "ntsc-dv" ? "29.97" : "25") +
+                                         " pictures a second");
+  }
+  if (chosen(params.VideoBitRate)) {
+    const auto rate = ParseInteger(params.VideoBitRate);
+    if (!rate || *rate <= 0 || *rate > 1000000)
+      return problem(kParaVideoBitRate,
+                     quoted(params.VideoBitRate) + " is not a bit rate (kbit/s, a whole number)");
+  }
+  return std::nullopt;
+}
 
 std::string ConversionAudioEncoder(const std::string& stored) {
   const std::string name(TrimBlanks(stored));

@@ -436,6 +436,83 @@ TEST(BuildOutputOptions, DVFormatsApplyTheDVTarget) {
   EXPECT_EQ(pal.OptionLines, "target=pal-dv");
 }
 
+// Parameters that cannot make a working job are found before the run, with the key and why.
+struct TUnworkableRow {
+  const char* Key;
+  const char* Value;
+  const char* Format;
+  const char* Problem;  // empty: workable
+};
+
+class UnworkableParamTest : public ::testing::TestWithParam<TUnworkableRow> {};
+
+TEST_P(UnworkableParamTest, FoundWithTheKey) {
+  const auto& row = GetParam();
+  TFormatParams p = VideoParams("320x240", "flv");
+  if (std::string(row.Format) == "ntsc-dv") {
+    p = VideoParams("720x480", "dvvideo");
+    p.FrameRate = "29.97";
+    p.AudioEncoder = "pcm_s16le";
+    p.SampleRate = "48000";
+  }
+  for (int list = 0; list < plCount; ++list)
+    if (ParamListInfo(TParamList(list)).ParaKey == std::string(row.Key))
+      p.Value(TParamList(list)) = row.Value;
+  const auto problem = FindUnworkableParam(p, row.Format);
+  if (!*row.Problem) {
+    EXPECT_FALSE(problem.has_value()) << problem->Key << ": " << problem->Text;
+    return;
+  }
+  ASSERT_TRUE(problem.has_value());
+  EXPECT_EQ(problem->Key, row.Key);
+  EXPECT_EQ(problem->Text, row.Problem);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, UnworkableParamTest,
+    ::testing::Values(
+        TUnworkableRow{"paraSampleRate", "44100", "flv", ""},
+        TUnworkableRow{"paraSampleRate", "as source", "flv", ""},
+        TUnworkableRow{"paraSampleRate", "0", "flv",
+                       "\"0\" is not a sample rate (a whole number of Hz)"},
+        TUnworkableRow{"paraSampleRate", "abc", "flv",
+                       "\"abc\" is not a sample rate (a whole number of Hz)"},
+        TUnworkableRow{"paraSampleRate", "12345", "flv",
+                       "12345 Hz is not a sample rate libmp3lame takes (44100, 48000, 32000, "
+                       "22050, 24000, 16000, 11025, 12000, 8000)"},
+        TUnworkableRow{"paraFrameRate", "29.97", "flv", ""},
+        TUnworkableRow{"paraFrameRate", "100000", "flv",
+                       "\"100000\" is not a frame rate (1 to 240 pictures a second)"},
+        TUnworkableRow{"paraFrameRate", "0.5", "flv",
+                       "\"0.5\" is not a frame rate (1 to 240 pictures a second)"},
+        TUnworkableRow{"paraVideoSize", "1x1", "flv",
+                       "\"1x1\" is not a picture size (16x16 to 8192x8192)"},
+        TUnworkableRow{"paraVideoSize", "321x240", "flv",
+                       "\"321x240\" is an odd size; the encoders take even widths and heights"},
+        TUnworkableRow{"paraVideoSize", "640x", "flv", ""},  // asked about at the start
+        TUnworkableRow{"paraChannel", "0", "flv", "\"0\" is not a number of channels (1..8)"},
+        TUnworkableRow{"paraAudioBitRate", "-5", "flv",
+                       "\"-5\" is not a bit rate (kbit/s, 1..10000)"},
+        TUnworkableRow{"paraVideoBitRate", "lots", "flv",
+                       "\"lots\" is not a bit rate (kbit/s, a whole number)"},
+        TUnworkableRow{"paraVolume", "loud", "flv",
+                       "\"loud\" is not a volume (a whole number, 256 = unchanged)"},
+        TUnworkableRow{"paraAudioEncoder", "libfaac", "flv", ""},  // converts with aac
+        TUnworkableRow{"paraAudioEncoder", "nosuch", "flv",
+                       "\"nosuch\" is not an audio encoder this program has"},
+        TUnworkableRow{"paraVideoSize", "720x480", "ntsc-dv", ""},
+        TUnworkableRow{"paraVideoSize", "320x240", "ntsc-dv",
+                       "\"320x240\" does not fit DV; its pictures are 720x480"},
+        TUnworkableRow{"paraFrameRate", "25", "ntsc-dv",
+                       "\"25\" does not fit DV; it runs at 29.97 pictures a second"}),
+    [](const auto& info) {
+      std::string name =
+          std::string(info.param.Key) + "_" + info.param.Format + "_" + std::to_string(info.index);
+      for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+      return name;
+    });
+
 TEST(BuildOutputOptions, FrameRateAsWritten) {
   TRecordingDialogs dialogs;
   TFormatParams p = VideoParams("320x240");
