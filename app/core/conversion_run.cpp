@@ -301,20 +301,24 @@ void TConversionRun::HandleTermination(const TTerminateInfo& info) {
     // The job's worker has closed the file by now.
     const std::string& file = FOutputFiles[size_t(info.JobIndex)];
     TOutputState& state = FOutputStates[size_t(info.JobIndex)];
-    if (info.Finished) {
+    const bool plays = IsPlayableFile(file);
+    if (info.Finished && plays) {
       state = osWritten;
-    } else if (IsPlayableFile(file)) {
+    } else if (plays) {
       state = info.Failed ? osKept : osStopped;
     } else {
       // Nothing that plays (an index never written, a header alone, a job that never
       // started): not worth a file. Only a regular file is removed.
       struct stat st {};
       if (lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(file.c_str());
-      state = osRemoved;
+      state = info.Finished ? osNothing : osRemoved;
     }
   }
   FHost.JobEnded(info, row);
   if (!info.Finished) return;
+  if (info.JobIndex < int(FOutputStates.size()) &&
+      FOutputStates[size_t(info.JobIndex)] == osNothing)
+    return;
   FHost.JobFinished(info.JobIndex, row);
   // The run's last job: the after-run actions. (Counted by jobs, not by checked rows, so a
   // title refused at the start does not cancel them.)

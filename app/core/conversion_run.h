@@ -63,7 +63,7 @@ class TConversionHost : public TJobDialogs {
   virtual void ShowProgress(const TJobProgress& /*progress*/) {}
   // A copy of the picture being converted is in run.PreviewFrame().
   virtual void ShowPreviewFrame(const TBitmap& /*frame*/) {}
-  // A job ran to its end: its row shows "100%" and the bar 100.
+  // A job ran to its end and its file plays: its row shows "100%" and the bar 100.
   virtual void JobFinished(int /*jobIndex*/, int /*row*/) {}
   // Every job's end, finished, failed or stopped, before JobFinished.
   virtual void JobEnded(const TTerminateInfo& /*info*/, int /*row*/) {}
@@ -92,6 +92,7 @@ enum TOutputState {
   osStopped,  // stopped; what was written plays
   osKept,     // failed, but what was written plays
   osRemoved,  // stopped or failed with nothing playable: removed
+  osNothing,  // ran to its end but wrote nothing that plays (no false success): removed
 };
 
 enum TStartResult {

@@ -1,5 +1,9 @@
 #include "app/core/format_catalogue.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 
@@ -148,19 +152,23 @@ bool InstallFormatCatalogue(const std::string& path) {
   // The same safe replacement as every settings write: write a temporary file, then rename.
   const fs::path target(path);
   if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-  const fs::path temp = target.string() + ".install";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    const std::string_view text = BuiltInCatalogueText();
-    out.write(text.data(), std::streamsize(text.size()));
-    out.flush();
-    if (!out) {
-      fs::remove(temp, ec);
-      return false;
-    }
+  // Written whole under a name of its own, then linked into place: link() never replaces,
+  // so a catalogue another process installed (or the user put there) meanwhile stays.
+  std::string temp = target.string() + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) return false;
+  const std::string_view text = BuiltInCatalogueText();
+  bool written = fchmod(fd, 0644) == 0;
+  for (size_t done = 0; written && done < text.size();) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    written = n > 0;
+    if (written) done += size_t(n);
   }
-  fs::rename(temp, target, ec);
-  if (ec) fs::remove(temp, ec);
+  written = fsync(fd) == 0 && written;
+  written = close(fd) == 0 && written;
+  if (written) link(temp.c_str(), path.c_str());
+  unlink(temp.c_str());
   return fs::exists(path, ec);
 }
 

@@ -234,15 +234,14 @@ TEST_F(CliTest, WatermarksShowOnlyInsideTheirWindow) {
         << t;
 }
 
-TEST_F(CliTest, MissingWatermarkPictureIsLoggedAndTheConversionCompletes) {
+TEST_F(CliTest, MissingWatermarkPictureIsRefusedBeforeAnythingIsWritten) {
   const TRunResult r =
       Run("convert " + Quote(DiscA) + " --title 3 --format 103 --out " + Quote(OutDir) +
           " --image-watermark " + Quote(Folder + "/missing.bmp@10,10"));
-  EXPECT_EQ(r.Status, 0) << r.Err;
-  EXPECT_NE(r.Err.find("Error occurs OnCustomHook: "), std::string::npos) << r.Err;
-  ASSERT_EQ(r.OutLines().size(), 1u);
-  EXPECT_TRUE(DecodesCleanly(r.OutLines()[0]));
-  EXPECT_NEAR(DecodedDuration(r.OutLines()[0]), 3.0, 0.5);
+  EXPECT_EQ(r.Status, 2) << r.Err;
+  EXPECT_EQ(r.Err, "dvdswf-cli: --image-watermark " + Folder +
+                       "/missing.bmp: No such file or directory\n");
+  EXPECT_FALSE(fs::exists(OutDir));
 }
 
 TEST_F(CliTest, InterruptStopsCleanlyWithAPlayableFile) {

@@ -172,7 +172,9 @@ TEST_F(ConversionRunTest, StoppedRunEndsWithoutAfterRunActions) {
     const TOutputState state = run.OutputStates()[job];
     EXPECT_TRUE(state == osStopped || state == osRemoved) << job;
     EXPECT_EQ(fs::exists(run.OutputFiles()[job]), state == osStopped) << job;
-    if (state == osStopped) EXPECT_TRUE(TConversionRun::IsPlayableFile(run.OutputFiles()[job]));
+    if (state == osStopped) {
+      EXPECT_TRUE(TConversionRun::IsPlayableFile(run.OutputFiles()[job]));
+    }
   }
   EXPECT_EQ(run.OutputStates()[2], osRemoved);
 }
