@@ -514,6 +514,16 @@ double PartSeconds(const TDVDTitleRow& row, const std::optional<std::pair<int, i
   return GetDVDChapterSeconds(row.Record.TitleNumber, from, to).value_or(info.Duration);
 }
 
+// "title 2", "title 2, chapter 3", "title 2, chapters 1-3".
+std::string PartName(const TDVDTitleRow& row, const std::optional<std::pair<int, int>>& chapters) {
+  std::string what = "title " + std::to_string(row.Record.TitleNumber + 1);
+  if (chapters)
+    what += chapters->first == chapters->second ? ", chapter " + std::to_string(chapters->first)
+                                                : ", chapters " + std::to_string(chapters->first) +
+                                                      "-" + std::to_string(chapters->second);
+  return what;
+}
+
 void ValidateTitleChoices(const TConvertArgs& args, const TChoices& choices,
                           const TDVDTitleRow& row) {
   const TDVDTitleInfo& info = row.Record.TitleInfo;
@@ -540,16 +550,10 @@ void ValidateTitleChoices(const TConvertArgs& args, const TChoices& choices,
   if (choices.Start > 0) {
     const double part = PartSeconds(row, choices.Chapters);
     const double picture = info.Height == 576 ? 0.04 : 1001.0 / 30000;
-    if (double(choices.Start) / 1e6 + picture > part + 1e-6) {
-      std::string what = title;
-      if (choices.Chapters)
-        what += choices.Chapters->first == choices.Chapters->second
-                    ? ", chapter " + std::to_string(choices.Chapters->first)
-                    : ", chapters " + std::to_string(choices.Chapters->first) + "-" +
-                          std::to_string(choices.Chapters->second);
-      throw TUsageError{"--start " + args.Start + " leaves no picture of " + what + " (" +
-                        FormatSecondsText(part) + " long)"};
-    }
+    if (double(choices.Start) / 1e6 + picture > part + 1e-6)
+      throw TUsageError{"--start " + args.Start + " leaves no picture of " +
+                        PartName(row, choices.Chapters) + " (" + FormatSecondsText(part) +
+                        " long)"};
   }
 }
 
@@ -638,9 +642,15 @@ std::string ParamOrigin(const TGlobalObject& global, const std::map<std::string,
 // Every check that needs the settings, before anything is written.
 void ValidateSettings(const TGlobalObject& global, const TConversionRun& run,
                       const std::map<std::string, std::string>& set) {
-  for (const std::string& path : {global.SettingsIniPath(), global.FormatIniPath()})
+  // A file of the wrong kind (a folder, a FIFO, a link to a device) is the user's to fix. A
+  // folder that cannot hold the files (a plain file in its place) reads as empty and takes no
+  // writes: the run goes on with the defaults and says so once it is accepted.
+  for (const std::string& path : {global.SettingsIniPath(), global.FormatIniPath()}) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) continue;
     if (const std::string problem = IniFileProblem(path); !problem.empty())
       throw TUsageError{path + ": " + problem};
+  }
   const TFormatCatalogue catalogue(global.FormatIniPath());
   const int code = run.EffectiveFormatCode();
   if (!catalogue.Knows(code)) {
@@ -753,6 +763,19 @@ int RunConvert(const TConvertArgs& args) {
     marks.push_back(std::make_shared<TWmRec>(PictureWatermark(spec)));
   for (auto& row : rows)
     if (row.Checked) ApplyTitleChoices(choices, row, marks);
+  // A start inside the last group of pictures leaves none to decode, although its time lies
+  // before the end.
+  const bool pictures =
+      run.EffectiveParams(run.EffectiveFormatCode()).VideoEncoder.find_first_not_of(" \t") !=
+      std::string::npos;
+  if (choices.Start > 0 && pictures)
+    for (const auto& row : rows)
+      if (row.Checked && !TConversionRun::StartLeavesAPicture(drivePath, row.Record,
+                                                              PartSeconds(row, choices.Chapters)))
+        throw TUsageError{"--start " + args.Start + " leaves no picture of " +
+                          PartName(row, choices.Chapters) +
+                          ": none decodes from there to its end (" +
+                          FormatSecondsText(PartSeconds(row, choices.Chapters)) + ")"};
 
   // The run is accepted: from here on the settings folder may change.
   if (choices.Titles.empty())

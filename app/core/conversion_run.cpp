@@ -9,6 +9,7 @@
 #include "app/core/format_catalogue.h"
 #include "dvd/dvd_plugin_loader.h"
 #include "media/ffmpeg_ptr.h"
+#include "media/io_scheme.h"
 #include "media/loader.h"
 #include "media/main_thread.h"
 #include "media/strings.h"
@@ -111,6 +112,7 @@ TStartResult TConversionRun::StartConversion(const std::string& drivePath,
   FJobRows.reserve(size_t(checked));
   FOutputFiles.clear();
   FOutputStates.clear();
+  FOutputHasVideo.clear();
   // Names this start claimed: given back unless the start gets to the progress.
   std::vector<std::string> claimed;
   bool started = false;
@@ -193,6 +195,7 @@ TStartResult TConversionRun::StartConversion(const std::string& drivePath,
     }
     FOutputFiles.push_back(name);
     FOutputStates.push_back(osPending);
+    FOutputHasVideo.push_back(!output.DisableVideo);
   }
 
   // 7. The progress, until the final event.
@@ -201,7 +204,7 @@ TStartResult TConversionRun::StartConversion(const std::string& drivePath,
   return srRan;
 }
 
-bool TConversionRun::IsPlayableFile(const std::string& path) {
+bool TConversionRun::IsPlayableFile(const std::string& path, bool needPicture) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return false;
   AVFormatContext* raw = nullptr;
@@ -221,7 +224,9 @@ bool TConversionRun::IsPlayableFile(const std::string& path) {
   } closeDecoders{decoders};
   for (unsigned i = 0; i < input->nb_streams; ++i) {
     const AVCodecParameters* par = input->streams[i]->codecpar;
-    if (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+    if (par->codec_type != AVMEDIA_TYPE_VIDEO &&
+        (needPicture || par->codec_type != AVMEDIA_TYPE_AUDIO))
+      continue;
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     if (!codec) continue;
     AVCodecContextPtr decoder(avcodec_alloc_context3(codec));
@@ -241,6 +246,69 @@ bool TConversionRun::IsPlayableFile(const std::string& path) {
     if (sent && avcodec_receive_frame(decoder, frame.get()) >= 0) return true;
   }
   return false;
+}
+
+bool TConversionRun::StartLeavesAPicture(const std::string& drivePath, const TlvFilesRecord& record,
+                                         double partSeconds) {
+  // A DVD's groups of pictures last a second at most; further from the end a start always
+  // has a key picture after it.
+  constexpr double kLongestGroup = 1.5;
+  if (record.TrimStart <= 0 || double(record.TrimStart) / 1e6 < partSeconds - kLongestGroup)
+    return true;
+  SetDVDParam(DVDParamForConversion(record));
+  AVFormatContext* raw = nullptr;
+  if (OpenMediaInput(&raw, std::string(kDVDInputScheme) + ":" + drivePath, nullptr, nullptr) < 0)
+    return true;
+  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> input(
+      raw, [](AVFormatContext* p) { CloseMediaInput(&p); });
+  {
+    std::lock_guard lock(CodecLock());
+    if (avformat_find_stream_info(input.get(), nullptr) < 0) return true;
+  }
+  const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (index < 0) return true;
+  const AVStream* stream = input->streams[index];
+  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (!codec) return true;
+  // As the engine seeks: to the start from the input's own first time, backwards.
+  int64_t target = record.TrimStart;
+  if (input->start_time != AV_NOPTS_VALUE) target += input->start_time;
+  if (av_seek_frame(input.get(), -1, target, AVSEEK_FLAG_BACKWARD) < 0) return true;
+
+  AVCodecContextPtr decoder(avcodec_alloc_context3(codec));
+  if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0) return true;
+  decoder->thread_count = 1;
+  struct TCloseUnderLock {
+    AVCodecContextPtr& Decoder;
+    ~TCloseUnderLock() {
+      std::lock_guard lock(CodecLock());
+      Decoder.reset();
+    }
+  } closeDecoder{decoder};
+  {
+    std::lock_guard lock(CodecLock());
+    if (avcodec_open2(decoder.get(), codec, nullptr) < 0) return true;
+  }
+  AVPacketPtr packet = MakePacket();
+  AVFramePtr frame = MakeFrame();
+  if (!packet || !frame) return true;
+  const auto pictureAfterStart = [&] {
+    while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
+      const int64_t time = frame->best_effort_timestamp;
+      av_frame_unref(frame.get());
+      if (time == AV_NOPTS_VALUE || av_rescale_q(time, stream->time_base, AV_TIME_BASE_Q) >= target)
+        return true;
+    }
+    return false;
+  };
+  while (av_read_frame(input.get(), packet.get()) >= 0) {
+    const bool ours = packet->stream_index == index;
+    if (ours) avcodec_send_packet(decoder.get(), packet.get());
+    av_packet_unref(packet.get());
+    if (ours && pictureAfterStart()) return true;
+  }
+  avcodec_send_packet(decoder.get(), nullptr);
+  return pictureAfterStart();
 }
 
 void TConversionRun::StartTasks() {
@@ -301,7 +369,10 @@ void TConversionRun::HandleTermination(const TTerminateInfo& info) {
     // The job's worker has closed the file by now.
     const std::string& file = FOutputFiles[size_t(info.JobIndex)];
     TOutputState& state = FOutputStates[size_t(info.JobIndex)];
-    const bool plays = IsPlayableFile(file);
+    // A finished job of a format with pictures must have written one: sound alone (a start
+    // inside the last group of pictures) is no success.
+    const bool plays =
+        IsPlayableFile(file, info.Finished && FOutputHasVideo[size_t(info.JobIndex)]);
     if (info.Finished && plays) {
       state = osWritten;
     } else if (plays) {

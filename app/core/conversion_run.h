@@ -146,8 +146,19 @@ class TConversionRun {
   // The last preview picture of the running job.
   const TBitmap& PreviewFrame() const { return FPreviewFrame; }
 
-  // Whether a written file plays: it opens, and a picture or a sound decodes from it.
-  static bool IsPlayableFile(const std::string& path);
+  // Whether a written file plays: it opens, and a picture or a sound decodes from it (with
+  // `needPicture`, a picture).
+  static bool IsPlayableFile(const std::string& path, bool needPicture = false);
+
+  // Whether a conversion of `record` (a title of the disc at `drivePath`) starting at its
+  // TrimStart gets a picture: the start is reached the way the engine's start-time seek
+  // reaches it (back to a point before it, then decoded from the next key picture on), so a
+  // start inside the last group of pictures of the title or chapter range leaves none,
+  // although its time lies before the end. True when the title has no picture, when the
+  // start lies well before the end, or when the input cannot be read (the run reports
+  // that). Sets the plug-in's selection; main thread, no run in progress.
+  static bool StartLeavesAPicture(const std::string& drivePath, const TlvFilesRecord& record,
+                                  double partSeconds);
 
   // The text of the progress labels for one report (also for tests).
   static TJobProgress DescribeProgress(const TProgressInfo& info, int row, int taskCount,
@@ -165,6 +176,7 @@ class TConversionRun {
   std::vector<int32_t> FJobRows;
   std::vector<std::string> FOutputFiles;
   std::vector<TOutputState> FOutputStates;
+  std::vector<bool> FOutputHasVideo;  // job index -> the format writes pictures
   std::string FLastError;
   TBitmap FPreviewFrame;
   TConversionHookCache FHookCache;

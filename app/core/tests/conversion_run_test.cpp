@@ -195,6 +195,39 @@ TEST(IsPlayableFile, TellsFilesThatPlayFromTheRest) {
   EXPECT_FALSE(TConversionRun::IsPlayableFile(folder));
 }
 
+TEST(IsPlayableFile, SoundAloneIsNoPicture) {
+  const std::string sound =
+      SharedMediaFile("sound_only.mp4", "-f lavfi -i sine=d=1 -c:a aac {out}");
+  EXPECT_TRUE(TConversionRun::IsPlayableFile(sound));
+  EXPECT_FALSE(TConversionRun::IsPlayableFile(sound, true));
+  const std::string picture = SharedMediaFile(
+      "playable.mp4", "-f lavfi -i testsrc=s=64x48:d=1 -c:v mpeg4 -pix_fmt yuv420p {out}");
+  EXPECT_TRUE(TConversionRun::IsPlayableFile(picture, true));
+}
+
+// Disc A's title 1 is 12 s of groups of pictures; a start inside the last one is reached from
+// its key picture, which lies before the start: nothing decodes after it.
+TEST_F(ConversionRunTest, StartInsideTheLastGroupOfPicturesLeavesNone) {
+  struct TCase {
+    int64_t Start;
+    int ChapterTo;  // 0: the whole title
+    bool Picture;
+  };
+  for (const TCase c :
+       {TCase{0, 0, true}, TCase{5'000'000, 0, true}, TCase{11'000'000, 0, true},
+        TCase{11'900'000, 0, false}, TCase{3'500'000, 1, true}, TCase{3'900'000, 1, false}}) {
+    TlvFilesRecord record = Rows[0].Record;
+    record.TrimStart = c.Start;
+    if (c.ChapterTo) {
+      record.ChapterFrom = 1;
+      record.ChapterTo = c.ChapterTo;
+    }
+    const double part = c.ChapterTo ? 4.0 : 12.0;
+    EXPECT_EQ(TConversionRun::StartLeavesAPicture(Disc, record, part), c.Picture)
+        << c.Start << " " << c.ChapterTo;
+  }
+}
+
 TEST_F(ConversionRunTest, PerRunFormatAndParameters) {
   Rows[1].Checked = Rows[2].Checked = false;
   TRecordingHost host;
