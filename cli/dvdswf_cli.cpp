@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +33,7 @@
 
 #include "app/core/conversion_run.h"
 #include "app/core/format_catalogue.h"
+#include "app/core/format_params.h"
 #include "app/core/global_object.h"
 #include "app/core/watermark_draw.h"
 #include "app/core/wm_rec.h"
@@ -141,11 +143,15 @@ class TClaims {
 // ---- numbers and texts -----------------------------------------------------------------
 
 // A whole decimal number (an optional sign, then digits; no hexadecimal, no blanks).
+// More digits than any range here needs read as the largest (or smallest) number, so that
+// they are refused as out of range.
 std::optional<long long> DecimalNumber(const std::string& text) {
-  size_t i = text.size() > 0 && (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  if (i == text.size() || text.size() > 18) return std::nullopt;
+  const bool negative = !text.empty() && text[0] == '-';
+  const size_t i = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (i == text.size()) return std::nullopt;
   for (size_t j = i; j < text.size(); ++j)
     if (text[j] < '0' || text[j] > '9') return std::nullopt;
+  if (text.size() - i > 18) return negative ? LLONG_MIN : LLONG_MAX;
   return std::stoll(text);
 }
 
@@ -721,7 +727,12 @@ int RunConvert(const TConvertArgs& args) {
     auto [key, value] = ParseCliSetting(text);
     overrides[key] = value;
   }
-  if (!args.Zoom.empty()) overrides[kParaZoom] = args.Zoom;
+  if (!args.Zoom.empty()) {
+    if (std::find(std::begin(kZoomValues), std::end(kZoomValues), args.Zoom) ==
+        std::end(kZoomValues))
+      throw TUsageError{"--zoom \"" + args.Zoom + "\" is not one of full, lbox, pan, center"};
+    overrides[kParaZoom] = args.Zoom;
+  }
 
   // The engine opens "opendvd:" + this path from its own threads; make it independent of
   // the working folder.
@@ -924,8 +935,8 @@ int main(int argc, char** argv) {
   convert->add_option("--start", args.Start, "Trim start T (seconds or H:MM:SS)");
   convert->add_option("--length", args.Length, "Trim length T (seconds or H:MM:SS)");
   convert->add_option("--crop", args.Crop, "Crop TOP,BOTTOM,LEFT,RIGHT in source pixels");
-  convert->add_option("--zoom", args.Zoom, "Fit into the format's size (this run only)")
-      ->check(CLI::IsMember({"full", "lbox", "pan", "center"}));
+  convert->add_option("--zoom", args.Zoom,
+                      "Fit into the format's size: full, lbox, pan or center (this run only)");
   convert->add_option("--brightness", args.Brightness, "Brightness 0..512 (256 neutral)");
   convert->add_option("--contrast", args.Contrast, "Contrast -100..100 (0 neutral)");
   convert->add_option("--saturation", args.Saturation, "Saturation 0..512 (256 neutral)");

@@ -1,10 +1,17 @@
 #include "cli/tests/cli_test_support.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/test_support.h"
 
@@ -72,6 +79,74 @@ std::string CliTest::Convert(const std::string& args, const std::string& disc) {
   if (lines.empty()) return "";
   EXPECT_TRUE(fs::exists(lines[0])) << lines[0];
   return lines[0];
+}
+
+TBackgroundRun CliTest::Start(const std::string& args, const std::string& tag) const {
+  TBackgroundRun run;
+  run.OutFile = Folder + "/" + tag + ".out";
+  run.ErrFile = Folder + "/" + tag + ".err";
+  const std::string command = "exec " + Command() + " " + args + " </dev/null >" +
+                              Quote(run.OutFile) + " 2>" + Quote(run.ErrFile);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  EXPECT_GT(pid, 0) << std::strerror(errno);
+  run.Pid = pid;
+  return run;
+}
+
+bool CliTest::WaitForErr(const TBackgroundRun& run, const std::string& text) {
+  // Generous: the program may run under a sanitizer on a loaded machine.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (ReadFile(run.ErrFile).find(text) != std::string::npos) return true;
+    siginfo_t info{};
+    // Ended? (Left to Finish to collect.)
+    if (waitid(P_PID, id_t(run.Pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0)
+      return ReadFile(run.ErrFile).find(text) != std::string::npos;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ADD_FAILURE() << "waited in vain for \"" << text << "\"";
+  return false;
+}
+
+int CliTest::Finish(const TBackgroundRun& run) {
+  int status = 0;
+  if (run.Pid <= 0 || waitpid(run.Pid, &status, 0) != run.Pid) return -1;
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::map<std::string, std::string> FolderSnapshot(const std::string& dir) {
+  std::map<std::string, std::string> entries;
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(dir, ec))) return entries;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
+    const fs::path& path = it->path();
+    const std::string name = fs::relative(path, dir, ec).string();
+    const auto status = fs::symlink_status(path, ec);
+    if (fs::is_symlink(status))
+      entries[name] = "link " + fs::read_symlink(path, ec).string();
+    else if (fs::is_regular_file(status))
+      entries[name] = "file " + ReadFile(path.string());
+    else if (fs::is_directory(status))
+      entries[name] = "folder";
+    else
+      entries[name] = "other " + std::to_string(int(status.type()));
+  }
+  return entries;
+}
+
+std::vector<std::string> FileNames(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::end(it); it.increment(ec))
+    names.push_back(it->path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 bool DecodesCleanly(const std::string& file) {

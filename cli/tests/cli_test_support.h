@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,13 @@ struct TRunResult {
   std::vector<std::string> ErrLines() const;
 };
 
+// A run of the program in the background, its own process (the shell that starts it execs
+// it), for signals and races. Standard input is /dev/null; its output goes to files.
+struct TBackgroundRun {
+  int Pid = -1;
+  std::string OutFile, ErrFile;
+};
+
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -35,8 +43,21 @@ class CliTest : public ::testing::Test {
   // (failing the test when there is none).
   std::string Convert(const std::string& args, const std::string& disc = "");
 
+  // Starts `args` in the background; `tag` names its output files.
+  TBackgroundRun Start(const std::string& args, const std::string& tag) const;
+  // Waits until the run's standard error holds `text` (true) or the run has ended (false).
+  static bool WaitForErr(const TBackgroundRun& run, const std::string& text);
+  // Waits for the end: the exit status, or 128 + the signal that ended it.
+  static int Finish(const TBackgroundRun& run);
+
   std::string Folder, Config, Home, OutDir, DiscA, DiscB, DiscD;
 };
+
+// What a folder holds, for "nothing changed": each entry's path (relative), its kind and its
+// content or a link's target. Empty when the folder does not exist.
+std::map<std::string, std::string> FolderSnapshot(const std::string& dir);
+// The names in a folder (not recursive), sorted; empty when it does not exist.
+std::vector<std::string> FileNames(const std::string& dir);
 
 // ---- what ffmpeg and ffprobe say about a file --------------------------------------------
 
