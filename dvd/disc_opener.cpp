@@ -57,6 +57,11 @@ TlvFilesRecord NewTitleRecord(int titleNumber, const TDVDTitleInfo& info) {
   return record;
 }
 
+std::string DisplayAspectText(const TDVDTitleInfo& info) {
+  const TDisplayAspect aspect = TitleDisplayAspect(info);
+  return std::to_string(aspect.X) + ":" + std::to_string(aspect.Y);
+}
+
 std::string FormatTitleSeconds(double seconds) {
   const long long whole = seconds > 0 && std::isfinite(seconds) ? (long long)seconds : 0;
   char text[32];
@@ -106,8 +111,8 @@ TDiscOpenResult OpenDisc(const std::string& drivePath, TDiscOpenerReport& report
     row.Caption = "DVD Title " + std::to_string(i + 1);
     row.DurationText = kRowIndent + FormatTitleSeconds(info.Duration);
     row.TrimLengthText = row.DurationText;
-    row.FrameSizeText =
-        kRowIndent + std::to_string(info.Width) + " x " + std::to_string(info.Height);
+    row.FrameSizeText = kRowIndent + std::to_string(info.Width) + " x " +
+                        std::to_string(info.Height) + " (" + DisplayAspectText(info) + ")";
     row.VideoFormatText = kRowIndent + DVDFormatName(info.VideoFormat);
     row.Record = NewTitleRecord(i, info);
     result.AudioItems = AudioComboItems(info);

@@ -36,7 +36,7 @@ struct TDVDTitleRow {
   std::string Caption;          // "DVD Title 3"
   std::string DurationText;     // "   1:23:45"
   std::string TrimLengthText;   // same as the duration for a new row
-  std::string FrameSizeText;    // "   720 x 576"
+  std::string FrameSizeText;    // "   720 x 576 (4:3)": stored size and display aspect
   std::string VideoFormatText;  // "   MPEG-2"
   std::string ProgressText;     // empty
   bool Checked = true;
@@ -55,6 +55,9 @@ struct TDiscOpenResult {
 // Loads the plug-in on demand, checks that `drivePath` holds a disc, enumerates and
 // describes its titles. The caller clears its list first and sets DrivePath.
 TDiscOpenResult OpenDisc(const std::string& drivePath, TDiscOpenerReport& report);
+
+// The title's display aspect as the user knows it: "4:3", "16:9".
+std::string DisplayAspectText(const TDVDTitleInfo& info);
 
 // Whole seconds as H:MM:SS, hours not padded ("1:23:45"); fractions are cut off.
 std::string FormatTitleSeconds(double seconds);

@@ -33,6 +33,7 @@ struct TPlugIn {
   decltype(&DVDStreamRead) StreamRead = nullptr;
   decltype(&DVDStreamSeek) StreamSeek = nullptr;
   decltype(&DVDStreamClose) StreamClose = nullptr;
+  decltype(&DVDGetChapterSeconds) GetChapterSeconds = nullptr;  // optional
 };
 
 // Written only on the main thread while no "opendvd" input is open; streams read the
@@ -140,6 +141,13 @@ bool LoadDVDPlugIn(const std::string& folder, const std::string& initText) {
     Resolve(gPlugIn.StreamRead, "DVDStreamRead");
     Resolve(gPlugIn.StreamSeek, "DVDStreamSeek");
     Resolve(gPlugIn.StreamClose, "DVDStreamClose");
+    // A plug-in without chapter times still converts; only the checks that need them are
+    // left out.
+    try {
+      Resolve(gPlugIn.GetChapterSeconds, "DVDGetChapterSeconds");
+    } catch (const std::exception&) {
+      gPlugIn.GetChapterSeconds = nullptr;
+    }
   } catch (const std::exception& e) {
     gPlugIn.Error = e.what();
     Forget();
@@ -190,6 +198,13 @@ void SetDVDParam(const TDVDParam& param) {
   RequireEntry(reinterpret_cast<const void*>(gPlugIn.SetParam));
   TDVDParam copy = param;
   gPlugIn.SetParam(&copy);
+}
+
+std::optional<double> GetDVDChapterSeconds(int title, int chapterFrom, int chapterTo) {
+  if (!gPlugIn.GetChapterSeconds) return std::nullopt;
+  double seconds = 0;
+  if (gPlugIn.GetChapterSeconds(title, chapterFrom, chapterTo, &seconds) == 0) return std::nullopt;
+  return seconds;
 }
 
 std::string DVDLastErrorText() {

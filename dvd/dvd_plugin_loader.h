@@ -8,6 +8,7 @@
 
 #include "media/assertion.h"
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -37,6 +38,9 @@ int EnumDVDTitles(const std::string& drivePath);
 // Zeroes `info`, then asks the plug-in; true when the title is valid.
 bool GetDVDTitle(int number, TDVDTitleInfo& info);
 void SetDVDParam(const TDVDParam& param);
+// The playing time of a title's chapter range (numbers as in TDVDParam), for the disc last
+// enumerated; nullopt when the plug-in cannot say.
+std::optional<double> GetDVDChapterSeconds(int title, int chapterFrom, int chapterTo);
 // The plug-in's plain-words reason for its last failure (no disc, encrypted disc, damaged
 // title...); empty when it has none or is not loaded.
 std::string DVDLastErrorText();

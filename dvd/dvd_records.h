@@ -28,9 +28,13 @@ struct TDVDTitleInfo {
   double Duration;      // seconds
   int32_t VideoFormat;  // see DVDFormatName
   int32_t Reserved0;
-  int32_t Width;
+  int32_t Width;  // stored picture size; DVD pixels are not square
   int32_t Height;
-  uint8_t Reserved1[8];
+  // The shape the picture is shown in (4:3 or 16:9), from the title set's video attributes.
+  // Both 0 when the plug-in does not say (the eight bytes were reserved and are zeroed by the
+  // caller): read it through TitleDisplayAspect, which takes DVD-Video's default 4:3.
+  int32_t DisplayAspectX;
+  int32_t DisplayAspectY;
   int32_t AudioCount;  // 0..8
   TDVDAudioInfo Audio[kDVDMaxAudio];
   int32_t SubtitleCount;  // 0..32
@@ -49,6 +53,18 @@ struct TDVDParam {
   int32_t Mode;         // always 2
   int32_t Reserved;     // always 0
 };
+
+// The display aspect of a title as a ratio of small whole numbers: the plug-in's, or 4:3
+// when it gives none (or nonsense).
+struct TDisplayAspect {
+  int32_t X = 4, Y = 3;
+};
+inline TDisplayAspect TitleDisplayAspect(const TDVDTitleInfo& info) {
+  if (info.DisplayAspectX > 0 && info.DisplayAspectY > 0 && info.DisplayAspectX <= 1000 &&
+      info.DisplayAspectY <= 1000)
+    return {info.DisplayAspectX, info.DisplayAspectY};
+  return {};
+}
 
 // Video coding codes of TDVDTitleInfo::VideoFormat (and of the stream kinds).
 enum TDVDFormatCode : int32_t {
@@ -72,6 +88,8 @@ static_assert(offsetof(TDVDTitleInfo, Duration) == 0);
 static_assert(offsetof(TDVDTitleInfo, VideoFormat) == 8);
 static_assert(offsetof(TDVDTitleInfo, Width) == 16);
 static_assert(offsetof(TDVDTitleInfo, Height) == 20);
+static_assert(offsetof(TDVDTitleInfo, DisplayAspectX) == 24);
+static_assert(offsetof(TDVDTitleInfo, DisplayAspectY) == 28);
 static_assert(offsetof(TDVDTitleInfo, AudioCount) == 32);
 static_assert(offsetof(TDVDTitleInfo, Audio) == 36);
 static_assert(offsetof(TDVDTitleInfo, SubtitleCount) == 708);

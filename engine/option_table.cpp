@@ -504,6 +504,7 @@ void TCustomTranscoder::ParseOption(const std::string& name, const std::string& 
     if (!(aspect > 0) && !(aspect < 0))
       throw FFmpegException("Incorrect aspect ratio specification.");
     s.FrameAspectRatio = float(aspect);
+    s.FrameAspectRatioGiven = true;
   } else if (name == "pix_fmt") {
     if (value == "list") {
       const AVPixFmtDescriptor* desc = nullptr;

@@ -384,6 +384,10 @@ void TCustomTranscoder::PrepareRun() {
       AVCodecContext* enc = ost.OwnedEncoder.get();
       if (avcodec_parameters_from_context(ost.Stream->codecpar, enc) < 0)
         throw FFmpegException("av_mallocz fail");
+      // The filters may have changed the pixel shape since the stream was made; the muxer
+      // refuses a stream whose two shapes differ.
+      if (ost.Setup->Type == AVMEDIA_TYPE_VIDEO)
+        ost.Stream->sample_aspect_ratio = enc->sample_aspect_ratio;
       ost.Stream->time_base = enc->time_base;
       if (ost.Setup->Type == AVMEDIA_TYPE_VIDEO) ost.Stream->avg_frame_rate = enc->framerate;
       FExtraSize += enc->extradata_size;

@@ -555,7 +555,7 @@ void TCustomTranscoder::HandOnFrame(TInputStreamRun& ist, int istIndex, AVFrame*
       if (Started(ist)) {
         for (auto& ost : run.OutputStreams)
           if (ost.SourceIndex == istIndex && ost.EncodingNeeded &&
-              filtered->sample_aspect_ratio.num)
+              filtered->sample_aspect_ratio.num && !s.FrameAspectRatioGiven)
             run.Encoder(ost)->sample_aspect_ratio = filtered->sample_aspect_ratio;
         feed(filtered);
       }

@@ -109,6 +109,9 @@ struct TTranscoderSettings {
   int FrameWidth = 0;
   int FrameHeight = 0;
   float FrameAspectRatio = 0;
+  // The "aspect" option set FrameAspectRatio (rather than an opened input): the output's
+  // picture is shown in that shape whatever filters make of it.
+  bool FrameAspectRatioGiven = false;
   AVPixelFormat FramePixFmt = AV_PIX_FMT_NONE;
   int TopBand = 0, BottomBand = 0, LeftBand = 0, RightBand = 0;
   AVRational FrameRate = {0, 0};

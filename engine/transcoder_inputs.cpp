@@ -295,6 +295,7 @@ bool TCustomTranscoder::OpenInputFile(const std::string& fileName) {
         if (par->width * par->height != 0)
           s.FrameAspectRatio *= float(par->width) / float(par->height);
         if (s.FrameAspectRatio == 0) s.FrameAspectRatio = 4.0f / 3.0f;
+        s.FrameAspectRatioGiven = false;
         if (par->format < 0) par->format = 0;
         s.FramePixFmt = AVPixelFormat(par->format);
         const AVRational real = st->r_frame_rate;

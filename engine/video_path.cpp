@@ -377,6 +377,14 @@ int TCustomTranscoder::ConfigureFilters(TInputStreamRun& ist, TOutputStreamRun& 
   if (ret < 0) return fail(ret);
   model->width = av_buffersink_get_w(ist.BufferSink);
   model->height = av_buffersink_get_h(ist.BufferSink);
+  // The pixel shape belongs to the size the filters deliver, not to the size the output was
+  // opened with: an asked-for aspect spreads over the final picture; otherwise the filters'
+  // own shape holds (a scale or a pad keeps what it is given as it is shown).
+  if (FSettings.FrameAspectRatioGiven && model->width > 0 && model->height > 0)
+    model->sample_aspect_ratio =
+        av_d2q(double(FSettings.FrameAspectRatio) * model->height / model->width, 255);
+  else if (const AVRational sar = av_buffersink_get_sample_aspect_ratio(ist.BufferSink); sar.num)
+    model->sample_aspect_ratio = sar;
   return 0;
 }
 

@@ -1,10 +1,16 @@
 #include "app/core/conversion_run.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 
 #include "app/core/format_catalogue.h"
 #include "dvd/dvd_plugin_loader.h"
+#include "media/ffmpeg_ptr.h"
+#include "media/io_scheme.h"
+#include "media/loader.h"
 #include "media/main_thread.h"
 #include "media/strings.h"
 
@@ -21,6 +27,13 @@ TThreadPriority PriorityOf(int setting) {
     default:
       return tpNormal;
   }
+}
+
+// Removes a file this run created and nothing wrote to.
+bool RemoveClaimedFile(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0) return false;
+  return unlink(path.c_str()) == 0;
 }
 
 std::string ShortCaption(const std::string& caption) {
@@ -122,6 +135,21 @@ TStartResult TConversionRun::StartConversion(const std::string& drivePath,
   FJobRows.clear();
   FJobRows.reserve(size_t(checked));
   FOutputFiles.clear();
+  FOutputStates.clear();
+  FOutputHasVideo.clear();
+  // Names this start claimed: given back unless the start gets to the progress.
+  std::vector<std::string> claimed;
+  bool started = false;
+  struct TGiveBack {
+    std::vector<std::string>& Names;
+    bool& Started;
+    TConversionHost& Host;
+    ~TGiveBack() {
+      if (Started) return;
+      for (const std::string& name : Names)
+        if (RemoveClaimedFile(name)) Host.OutputReleased(name);
+    }
+  } giveBack{claimed, started, FHost};
   FPreviewFrame = TBitmap();
   FConverter->SetPreview(FHost.ShowsPreviewWindow());
   FConverter->SetThreadPriority(PriorityOf(FGlobal.Settings().Priority()));
@@ -146,6 +174,8 @@ TStartResult TConversionRun::StartConversion(const std::string& drivePath,
     const std::string ext = "." + catalogue.FileExt(code);
     const std::string name =
         MakeOutputFileName(FGlobal, row.Caption, ext, FHost, OutputDirOverride);
+    claimed.push_back(name);
+    FHost.OutputClaimed(name);
     record.ZoomMode = params.Zoom;
 
     // 6.5 to 6.7 Selection and input.
@@ -176,11 +206,121 @@ TStartResult TConversionRun::StartConversion(const std::string& drivePath,
       return srAbandoned;
     }
     FOutputFiles.push_back(name);
+    FOutputStates.push_back(osPending);
+    FOutputHasVideo.push_back(!output.DisableVideo);
   }
 
   // 7. The progress, until the final event.
+  started = true;
   FHost.RunProgressModal(*this);
   return srRan;
+}
+
+bool TConversionRun::IsPlayableFile(const std::string& path, bool needPicture) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return false;
+  AVFormatContext* raw = nullptr;
+  // "file:" keeps a colon in the name from being read as a protocol.
+  if (avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, nullptr) < 0) return false;
+  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> input(
+      raw, [](AVFormatContext* p) { avformat_close_input(&p); });
+  if (avformat_find_stream_info(input.get(), nullptr) < 0) return false;
+  std::vector<AVCodecContextPtr> decoders(input->nb_streams);
+  // Codecs are opened and closed under the process's codec lock.
+  struct TCloseUnderLock {
+    std::vector<AVCodecContextPtr>& Decoders;
+    ~TCloseUnderLock() {
+      std::lock_guard lock(CodecLock());
+      Decoders.clear();
+    }
+  } closeDecoders{decoders};
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    const AVCodecParameters* par = input->streams[i]->codecpar;
+    if (par->codec_type != AVMEDIA_TYPE_VIDEO &&
+        (needPicture || par->codec_type != AVMEDIA_TYPE_AUDIO))
+      continue;
+    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+    if (!codec) continue;
+    AVCodecContextPtr decoder(avcodec_alloc_context3(codec));
+    if (!decoder || avcodec_parameters_to_context(decoder.get(), par) < 0) continue;
+    decoder->thread_count = 1;
+    std::lock_guard lock(CodecLock());
+    if (avcodec_open2(decoder.get(), codec, nullptr) == 0) decoders[i] = std::move(decoder);
+  }
+  AVPacketPtr packet = MakePacket();
+  AVFramePtr frame = MakeFrame();
+  if (!packet || !frame) return false;
+  // A few hundred packets reach the first picture of any format the catalogue writes.
+  for (int n = 0; n < 500 && av_read_frame(input.get(), packet.get()) >= 0; ++n) {
+    AVCodecContext* decoder = decoders[size_t(packet->stream_index)].get();
+    const bool sent = decoder && avcodec_send_packet(decoder, packet.get()) >= 0;
+    av_packet_unref(packet.get());
+    if (sent && avcodec_receive_frame(decoder, frame.get()) >= 0) return true;
+  }
+  return false;
+}
+
+bool TConversionRun::StartLeavesAPicture(const std::string& drivePath, const TlvFilesRecord& record,
+                                         double partSeconds) {
+  // A DVD's groups of pictures last a second at most; further from the end a start always
+  // has a key picture after it.
+  constexpr double kLongestGroup = 1.5;
+  if (record.TrimStart <= 0 || double(record.TrimStart) / 1e6 < partSeconds - kLongestGroup)
+    return true;
+  SetDVDParam(DVDParamForConversion(record));
+  AVFormatContext* raw = nullptr;
+  if (OpenMediaInput(&raw, std::string(kDVDInputScheme) + ":" + drivePath, nullptr, nullptr) < 0)
+    return true;
+  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> input(
+      raw, [](AVFormatContext* p) { CloseMediaInput(&p); });
+  {
+    std::lock_guard lock(CodecLock());
+    if (avformat_find_stream_info(input.get(), nullptr) < 0) return true;
+  }
+  const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (index < 0) return true;
+  const AVStream* stream = input->streams[index];
+  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (!codec) return true;
+  // As the engine seeks: to the start from the input's own first time, backwards.
+  int64_t target = record.TrimStart;
+  if (input->start_time != AV_NOPTS_VALUE) target += input->start_time;
+  if (av_seek_frame(input.get(), -1, target, AVSEEK_FLAG_BACKWARD) < 0) return true;
+
+  AVCodecContextPtr decoder(avcodec_alloc_context3(codec));
+  if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0) return true;
+  decoder->thread_count = 1;
+  struct TCloseUnderLock {
+    AVCodecContextPtr& Decoder;
+    ~TCloseUnderLock() {
+      std::lock_guard lock(CodecLock());
+      Decoder.reset();
+    }
+  } closeDecoder{decoder};
+  {
+    std::lock_guard lock(CodecLock());
+    if (avcodec_open2(decoder.get(), codec, nullptr) < 0) return true;
+  }
+  AVPacketPtr packet = MakePacket();
+  AVFramePtr frame = MakeFrame();
+  if (!packet || !frame) return true;
+  const auto pictureAfterStart = [&] {
+    while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
+      const int64_t time = frame->best_effort_timestamp;
+      av_frame_unref(frame.get());
+      if (time == AV_NOPTS_VALUE || av_rescale_q(time, stream->time_base, AV_TIME_BASE_Q) >= target)
+        return true;
+    }
+    return false;
+  };
+  while (av_read_frame(input.get(), packet.get()) >= 0) {
+    const bool ours = packet->stream_index == index;
+    if (ours) avcodec_send_packet(decoder.get(), packet.get());
+    av_packet_unref(packet.get());
+    if (ours && pictureAfterStart()) return true;
+  }
+  avcodec_send_packet(decoder.get(), nullptr);
+  return pictureAfterStart();
 }
 
 void TConversionRun::StartTasks() {
@@ -237,8 +377,31 @@ void TConversionRun::HandleTermination(const TTerminateInfo& info) {
     return;
   }
   const int row = info.JobIndex < int(FJobRows.size()) ? FJobRows[size_t(info.JobIndex)] : -1;
+  if (info.JobIndex < int(FOutputFiles.size())) {
+    // The job's worker has closed the file by now.
+    const std::string& file = FOutputFiles[size_t(info.JobIndex)];
+    TOutputState& state = FOutputStates[size_t(info.JobIndex)];
+    // A finished job of a format with pictures must have written one: sound alone (a start
+    // inside the last group of pictures) is no success.
+    const bool plays =
+        IsPlayableFile(file, info.Finished && FOutputHasVideo[size_t(info.JobIndex)]);
+    if (info.Finished && plays) {
+      state = osWritten;
+    } else if (plays) {
+      state = info.Failed ? osKept : osStopped;
+    } else {
+      // Nothing that plays (an index never written, a header alone, a job that never
+      // started): not worth a file. Only a regular file is removed.
+      struct stat st {};
+      if (lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(file.c_str());
+      state = info.Finished ? osNothing : osRemoved;
+    }
+  }
   FHost.JobEnded(info, row);
   if (!info.Finished) return;
+  if (info.JobIndex < int(FOutputStates.size()) &&
+      FOutputStates[size_t(info.JobIndex)] == osNothing)
+    return;
   FHost.JobFinished(info.JobIndex, row);
   // The run's last job: the after-run actions. (Counted by jobs, not by checked rows, so a
   // title refused at the start does not cancel them.)

@@ -63,7 +63,7 @@ class TConversionHost : public TJobDialogs {
   virtual void ShowProgress(const TJobProgress& /*progress*/) {}
   // A copy of the picture being converted is in run.PreviewFrame().
   virtual void ShowPreviewFrame(const TBitmap& /*frame*/) {}
-  // A job ran to its end: its row shows "100%" and the bar 100.
+  // A job ran to its end and its file plays: its row shows "100%" and the bar 100.
   virtual void JobFinished(int /*jobIndex*/, int /*row*/) {}
   // Every job's end, finished, failed or stopped, before JobFinished.
   virtual void JobEnded(const TTerminateInfo& /*info*/, int /*row*/) {}
@@ -78,6 +78,21 @@ class TConversionHost : public TJobDialogs {
 
   // Whether each job shows the engine's floating preview window.
   virtual bool ShowsPreviewWindow() { return false; }
+
+  // An output name was claimed (its file created empty) for the next job, and a claimed
+  // file was given back (removed) because its job was never set up. Main thread.
+  virtual void OutputClaimed(const std::string& /*path*/) {}
+  virtual void OutputReleased(const std::string& /*path*/) {}
+};
+
+// What became of a job's output file.
+enum TOutputState {
+  osPending,  // the job has not ended
+  osWritten,  // finished
+  osStopped,  // stopped; what was written plays
+  osKept,     // failed, but what was written plays
+  osRemoved,  // stopped or failed with nothing playable: removed
+  osNothing,  // ran to its end but wrote nothing that plays (no false success): removed
 };
 
 // The options the start sequence gives a row's job: the input's (the trim start) and the
@@ -113,6 +128,8 @@ class TConversionRun {
   // The Start button: one job per checked row of `rows` (titles of the disc at
   // `drivePath`), then the progress until the final event. The rows must stay unchanged
   // until it returns. Throws what BuildOutputOptions throws for a broken "paraVolume".
+  // Output names are claimed as the jobs are made; when the start is abandoned (or throws)
+  // the files claimed by it are removed again.
   TStartResult StartConversion(const std::string& drivePath, std::vector<TDVDTitleRow>& rows);
 
   // For the host: starts the queued jobs, one at a time.
@@ -129,10 +146,28 @@ class TConversionRun {
   const std::vector<int32_t>& JobRows() const { return FJobRows; }
   // Job index -> output file of the current run (kept after the jobs are cleared).
   const std::vector<std::string>& OutputFiles() const { return FOutputFiles; }
+  // Job index -> what became of its output file. A job that ends without finishing keeps
+  // its file only when the file plays: a stopped job's usually does, a failed job's (a full
+  // disk, an encoder that refused its settings) usually does not.
+  const std::vector<TOutputState>& OutputStates() const { return FOutputStates; }
   // The component's reason when the start was abandoned.
   const std::string& LastError() const { return FLastError; }
   // The last preview picture of the running job.
   const TBitmap& PreviewFrame() const { return FPreviewFrame; }
+
+  // Whether a written file plays: it opens, and a picture or a sound decodes from it (with
+  // `needPicture`, a picture).
+  static bool IsPlayableFile(const std::string& path, bool needPicture = false);
+
+  // Whether a conversion of `record` (a title of the disc at `drivePath`) starting at its
+  // TrimStart gets a picture: the start is reached the way the engine's start-time seek
+  // reaches it (back to a point before it, then decoded from the next key picture on), so a
+  // start inside the last group of pictures of the title or chapter range leaves none,
+  // although its time lies before the end. True when the title has no picture, when the
+  // start lies well before the end, or when the input cannot be read (the run reports
+  // that). Sets the plug-in's selection; main thread, no run in progress.
+  static bool StartLeavesAPicture(const std::string& drivePath, const TlvFilesRecord& record,
+                                  double partSeconds);
 
   // The text of the progress labels for one report (also for tests).
   static TJobProgress DescribeProgress(const TProgressInfo& info, int row, int taskCount,
@@ -149,6 +184,8 @@ class TConversionRun {
   std::vector<TDVDTitleRow>* FRows = nullptr;
   std::vector<int32_t> FJobRows;
   std::vector<std::string> FOutputFiles;
+  std::vector<TOutputState> FOutputStates;
+  std::vector<bool> FOutputHasVideo;  // job index -> the format writes pictures
   std::string FLastError;
   TBitmap FPreviewFrame;
   TConversionHookCache FHookCache;

@@ -1,5 +1,9 @@
 #include "app/core/format_catalogue.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 
@@ -81,41 +85,90 @@ std::vector<std::string> ParseFormatList(std::string_view value) {
   return rows;
 }
 
+const TIniMemory& BuiltInCatalogue() {
+  static const TIniMemory catalogue(BuiltInCatalogueText());
+  return catalogue;
+}
+
+std::string TFormatCatalogue::Read(int code, std::string_view key,
+                                   std::string_view defaultValue) const {
+  const std::string section = FormatSectionName(code);
+  if (FIni.SectionExists(section)) return FIni.ReadString(section, key, defaultValue);
+  return BuiltInCatalogue().Find(section, key).value_or(std::string(defaultValue));
+}
+
+bool TFormatCatalogue::Knows(int code) const {
+  const std::string section = FormatSectionName(code);
+  return FIni.SectionExists(section) || BuiltInCatalogue().SectionExists(section);
+}
+
+bool TFormatCatalogue::FileHasNoSection(int code) const {
+  const std::string section = FormatSectionName(code);
+  return !FIni.SectionExists(section) && BuiltInCatalogue().SectionExists(section);
+}
+
 std::string TFormatCatalogue::Format(int code) const {
-  return FIni.ReadString(FormatSectionName(code), kCatFormat, "null");
+  return Read(code, kCatFormat, "null");
 }
 
 std::string TFormatCatalogue::FileExt(int code) const {
-  return FIni.ReadString(FormatSectionName(code), kCatFileExt, "mp4");
+  return Read(code, kCatFileExt, "mp4");
 }
 
 std::vector<std::string> TFormatCatalogue::List(int code, std::string_view listKey) const {
-  return ParseFormatList(FIni.ReadString(FormatSectionName(code), listKey, "null"));
+  return ParseFormatList(Read(code, listKey, "null"));
 }
 
 int TFormatCatalogue::DefaultRow(int code, std::string_view listKey) const {
-  return FIni.ReadInteger(FormatSectionName(code), "i" + std::string(listKey), 0);
+  int row = 0;
+  return TryParseInteger(Read(code, "i" + std::string(listKey), "0"), row) ? row : 0;
+}
+
+std::vector<int> MissingCatalogueSections(const std::string& path) {
+  const TFormatCatalogue catalogue(path);
+  std::vector<int> codes;
+  for (const auto& format : kBuiltInFormats)
+    if (catalogue.FileHasNoSection(format.Code)) codes.push_back(format.Code);
+  return codes;
+}
+
+void RepairFormatCatalogue(const std::string& path) {
+  const std::vector<int> missing = MissingCatalogueSections(path);
+  if (missing.empty()) return;
+  std::string text = ReadIniFileText(path).value_or("");
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  for (int code : missing) {
+    if (!text.empty()) text += '\n';
+    for (const std::string& line : BuiltInCatalogue().SectionLines(FormatSectionName(code)))
+      text += line + '\n';
+  }
+  ReplaceIniFile(path, text);
 }
 
 bool InstallFormatCatalogue(const std::string& path) {
   std::error_code ec;
-  if (fs::exists(path, ec)) return true;
+  // Anything at the name, a link to nowhere included, is the user's: never replaced.
+  if (fs::exists(fs::symlink_status(path, ec))) return fs::exists(path, ec);
   // The same safe replacement as every settings write: write a temporary file, then rename.
   const fs::path target(path);
   if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-  const fs::path temp = target.string() + ".install";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    const std::string_view text = BuiltInCatalogueText();
-    out.write(text.data(), std::streamsize(text.size()));
-    out.flush();
-    if (!out) {
-      fs::remove(temp, ec);
-      return false;
-    }
+  // Written whole under a name of its own, then linked into place: link() never replaces,
+  // so a catalogue another process installed (or the user put there) meanwhile stays.
+  std::string temp = target.string() + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) return false;
+  const std::string_view text = BuiltInCatalogueText();
+  bool written = fchmod(fd, 0644) == 0;
+  for (size_t done = 0; written && done < text.size();) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    written = n > 0;
+    if (written) done += size_t(n);
   }
-  fs::rename(temp, target, ec);
-  if (ec) fs::remove(temp, ec);
+  written = fsync(fd) == 0 && written;
+  written = close(fd) == 0 && written;
+  if (written) link(temp.c_str(), path.c_str());
+  unlink(temp.c_str());
   return fs::exists(path, ec);
 }
 

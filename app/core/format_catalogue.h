@@ -78,16 +78,30 @@ class TFormatCatalogue {
   std::vector<std::string> List(int code, std::string_view listKey) const;
   // "i" + listKey: the default row of that list; default 0.
   int DefaultRow(int code, std::string_view listKey) const;
+  // Whether the format exists: the file has its section, or the shipped catalogue does.
+  bool Knows(int code) const;
+  // The file lacks the section of a format that the shipped catalogue has (a missing,
+  // empty or damaged file lacks them all).
+  bool FileHasNoSection(int code) const;
 
  private:
+  // A format whose section the file lacks is read from the shipped catalogue.
+  std::string Read(int code, std::string_view key, std::string_view defaultValue) const;
+
   TIniFile FIni;
 };
 
 // The catalogue as shipped with this build (app/core/data/korvelswfformat.ini).
 std::string_view BuiltInCatalogueText();
-// Writes the shipped catalogue to `path` when no file is there; returns whether the file
-// exists afterwards. An existing file, the user's own edits included, is never replaced.
+// Writes the shipped catalogue to `path` when nothing is there; returns whether the file
+// exists afterwards. An existing file, the user's own edits included, is never replaced,
+// nor is anything else at the name.
 bool InstallFormatCatalogue(const std::string& path);
+// The shipped formats whose sections the file at `path` lacks.
+std::vector<int> MissingCatalogueSections(const std::string& path);
+// Adds the shipped sections the file lacks at its end; the user's own sections and lines
+// stay as they are. Throws EIniFileException when the file cannot be written.
+void RepairFormatCatalogue(const std::string& path);
 
 // One row of a picker list.
 struct TItemInfo {

@@ -31,7 +31,7 @@ void TGlobalObject::SetHelpUrl(const std::string& value) {
   if (!value.empty()) FHelpUrl = value;
 }
 
-std::unique_ptr<TGlobalObject> CreateGlobalObject() {
+std::unique_ptr<TGlobalObject> CreateGlobalObject(bool installCatalogue) {
   auto global = std::make_unique<TGlobalObject>();
   const std::string dir = GetSpecialFolder(CSIDL_COMMON_APPDATA);
   global->SetSettingsIniPath(dir + kSettingsIniName);
@@ -40,7 +40,7 @@ std::unique_ptr<TGlobalObject> CreateGlobalObject() {
   global->SetVersionText(kBuiltInVersionText);
   global->SetWebSiteUrl(kWebSiteUrl);
   global->SetHelpUrl(kHelpUrl);
-  InstallFormatCatalogue(global->FormatIniPath());
+  if (installCatalogue) InstallFormatCatalogue(global->FormatIniPath());
   return global;
 }
 

@@ -44,10 +44,11 @@ class TGlobalObject {
 };
 
 // The start-up of the global object: paths in the settings folder, the title, the built-in
-// version text and the two web addresses. Installs the format catalogue into the settings
-// folder when it is missing there (a failure to install is left to show up as an empty
-// catalogue, as for any unreadable file).
-std::unique_ptr<TGlobalObject> CreateGlobalObject();
+// version text and the two web addresses. With `installCatalogue`, installs the format
+// catalogue into the settings folder when it is missing there (a failure to install leaves
+// the shipped catalogue to be read from memory). A caller that must not change the folder
+// yet (the command line, until the run is accepted) installs later.
+std::unique_ptr<TGlobalObject> CreateGlobalObject(bool installCatalogue = true);
 
 // The last n characters of s, or all of s when it is shorter.
 std::string RightStr(const std::string& s, size_t n);

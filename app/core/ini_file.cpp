@@ -69,12 +69,7 @@ TParsedLine ParseLine(std::string_view line) {
   return parsed;
 }
 
-// Reads the whole file; nullopt when it does not exist or cannot be read.
-std::optional<TIniText> LoadIni(const std::string& fileName) {
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
+TIniText ParseIni(std::string_view content) {
   TIniText text;
   std::string_view rest = content;
   if (rest.starts_with(kUtf8Bom)) {
@@ -98,10 +93,33 @@ std::optional<TIniText> LoadIni(const std::string& fileName) {
   return text;
 }
 
+// Reads the whole file; nullopt when it does not exist, cannot be read or is no regular
+// file (a FIFO would block the reader, a device never ends).
+std::optional<TIniText> LoadIni(const std::string& fileName) {
+  const int fd = open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  std::string content;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  while (ok) {
+    char buffer[16384];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0)
+      content.append(buffer, size_t(n));
+    else if (n == 0)
+      break;
+    else if (errno != EINTR)
+      ok = false;
+  }
+  close(fd);
+  if (!ok) return std::nullopt;
+  return ParseIni(content);
+}
+
 // Index of the first line of the first section called `section`, or npos.
-size_t FindSection(const TIniText& text, std::string_view section) {
-  for (size_t i = 0; i < text.Lines.size(); ++i) {
-    const TParsedLine parsed = ParseLine(text.Lines[i]);
+size_t FindSection(const std::vector<std::string>& lines, std::string_view section) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const TParsedLine parsed = ParseLine(lines[i]);
     if (parsed.Kind == TLineKind::lkSection && SameText(parsed.Name, section)) return i;
   }
   return std::string::npos;
@@ -110,9 +128,9 @@ size_t FindSection(const TIniText& text, std::string_view section) {
 // Calls `visit(index, parsed)` for each key line of the section starting at `header`; stops
 // early when `visit` returns true.
 template <typename Visit>
-void ForEachKey(const TIniText& text, size_t header, Visit visit) {
-  for (size_t i = header + 1; i < text.Lines.size(); ++i) {
-    const TParsedLine parsed = ParseLine(text.Lines[i]);
+void ForEachKey(const std::vector<std::string>& lines, size_t header, Visit visit) {
+  for (size_t i = header + 1; i < lines.size(); ++i) {
+    const TParsedLine parsed = ParseLine(lines[i]);
     if (parsed.Kind == TLineKind::lkSection) return;
     if (parsed.Kind == TLineKind::lkKey && visit(i, parsed)) return;
   }
@@ -122,10 +140,10 @@ std::optional<std::string> FindValue(const std::string& fileName, std::string_vi
                                      std::string_view key) {
   const auto text = LoadIni(fileName);
   if (!text) return std::nullopt;
-  const size_t header = FindSection(*text, section);
+  const size_t header = FindSection(text->Lines, section);
   if (header == std::string::npos) return std::nullopt;
   std::optional<std::string> value;
-  ForEachKey(*text, header, [&](size_t, const TParsedLine& parsed) {
+  ForEachKey(text->Lines, header, [&](size_t, const TParsedLine& parsed) {
     if (!SameText(parsed.Name, key)) return false;
     value = std::string(parsed.Value);
     return true;
@@ -153,15 +171,27 @@ void CheckNames(std::string_view section, std::string_view key, std::string_view
   throw EIniFileException("Unable to write to " + fileName + ": " + std::strerror(error));
 }
 
+// The file a write replaces: the name itself, or where its symbolic links lead. Only a
+// regular file is replaced (or a missing one created at a name that is no link): a link to
+// a device, a FIFO, a folder or nothing is refused, or the rename would put a regular file
+// in the place of whatever it is.
+fs::path WriteTarget(const std::string& fileName) {
+  const std::string problem = IniFileProblem(fileName);
+  if (!problem.empty()) throw EIniFileException("Unable to write to " + fileName + ": " + problem);
+  std::error_code ec;
+  fs::path target = fileName;
+  if (fs::is_symlink(fs::symlink_status(target, ec))) {
+    target = fs::canonical(target, ec);
+    if (ec) WriteFailed(fileName, ec.value());
+  }
+  return target;
+}
+
 // Replaces the file's content through a temporary file and a rename. A symbolic link is
 // followed, so the link stays and its target gets the new content.
 void ReplaceFile(const std::string& fileName, const std::string& content) {
   std::error_code ec;
-  fs::path target = fileName;
-  if (fs::is_symlink(fs::symlink_status(target, ec))) {
-    target = fs::weakly_canonical(target, ec);
-    if (ec) WriteFailed(fileName, ec.value());
-  }
+  const fs::path target = WriteTarget(fileName);
   const fs::path folder = target.parent_path();
   if (!folder.empty()) {
     fs::create_directories(folder, ec);
@@ -208,6 +238,75 @@ std::mutex& WriteLock() {
 
 }  // namespace
 
+std::string FileKindText(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  return "not a regular file";
+}
+
+std::string IniFileProblem(const std::string& fileName) {
+  struct stat link {};
+  if (lstat(fileName.c_str(), &link) != 0) {
+    // Missing is fine (a write creates it); a folder on the way that is no folder is not.
+    return errno == ENOENT ? "" : std::strerror(errno);
+  }
+  if (S_ISREG(link.st_mode)) return "";
+  if (!S_ISLNK(link.st_mode)) return "it is " + FileKindText(link.st_mode) + ", not a regular file";
+  struct stat target {};
+  if (stat(fileName.c_str(), &target) != 0)
+    return "it is a symbolic link to nothing (" + std::string(std::strerror(errno)) + ")";
+  if (!S_ISREG(target.st_mode))
+    return "it is a symbolic link to " + FileKindText(target.st_mode) + ", not to a regular file";
+  return "";
+}
+
+TIniMemory::TIniMemory(std::string_view content)
+    : FLines(std::make_shared<std::vector<std::string>>(ParseIni(content).Lines)) {}
+
+std::optional<std::string> TIniMemory::Find(std::string_view section, std::string_view key) const {
+  const size_t header = FindSection(*FLines, section);
+  if (header == std::string::npos) return std::nullopt;
+  std::optional<std::string> value;
+  ForEachKey(*FLines, header, [&](size_t, const TParsedLine& parsed) {
+    if (!SameText(parsed.Name, key)) return false;
+    value = std::string(parsed.Value);
+    return true;
+  });
+  return value;
+}
+
+bool TIniMemory::SectionExists(std::string_view section) const {
+  return FindSection(*FLines, section) != std::string::npos;
+}
+
+std::vector<std::string> TIniMemory::SectionLines(std::string_view section) const {
+  std::vector<std::string> lines;
+  const size_t header = FindSection(*FLines, section);
+  if (header == std::string::npos) return lines;
+  for (size_t i = header; i < FLines->size(); ++i) {
+    if (i > header && ParseLine((*FLines)[i]).Kind == TLineKind::lkSection) break;
+    lines.push_back((*FLines)[i]);
+  }
+  while (!lines.empty() && Trim(lines.back()).empty()) lines.pop_back();
+  return lines;
+}
+
+void ReplaceIniFile(const std::string& fileName, const std::string& content) {
+  std::lock_guard<std::mutex> guard(WriteLock());
+  ReplaceFile(fileName, content);
+}
+
+std::optional<std::string> ReadIniFileText(const std::string& fileName) {
+  if (!IniFileProblem(fileName).empty()) return std::nullopt;
+  const auto text = LoadIni(fileName);
+  if (!text) return std::nullopt;
+  return Join(*text);
+}
+
 bool TryParseInteger(std::string_view text, int& value) {
   if (!text.empty() && text[0] == '+') {
     text.remove_prefix(1);
@@ -239,7 +338,7 @@ bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool def
 
 bool TIniFile::SectionExists(std::string_view section) const {
   const auto text = LoadIni(FFileName);
-  return text && FindSection(*text, section) != std::string::npos;
+  return text && FindSection(text->Lines, section) != std::string::npos;
 }
 
 bool TIniFile::ValueExists(std::string_view section, std::string_view key) const {
@@ -250,9 +349,9 @@ std::vector<std::string> TIniFile::ReadSection(std::string_view section) const {
   std::vector<std::string> keys;
   const auto text = LoadIni(FFileName);
   if (!text) return keys;
-  const size_t header = FindSection(*text, section);
+  const size_t header = FindSection(text->Lines, section);
   if (header == std::string::npos) return keys;
-  ForEachKey(*text, header, [&](size_t, const TParsedLine& parsed) {
+  ForEachKey(text->Lines, header, [&](size_t, const TParsedLine& parsed) {
     keys.emplace_back(parsed.Name);
     return false;
   });
@@ -267,6 +366,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
   const std::string newLine = std::string(cleanKey) + "=" + std::string(cleanValue);
 
   std::lock_guard<std::mutex> guard(WriteLock());
+  WriteTarget(FFileName);  // refuses before anything is read or written
   TIniText text;
   if (std::error_code ec; fs::exists(FFileName, ec)) {
     auto loaded = LoadIni(FFileName);
@@ -274,7 +374,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     text = std::move(*loaded);
   }
 
-  const size_t header = FindSection(text, cleanSection);
+  const size_t header = FindSection(text.Lines, cleanSection);
   if (header == std::string::npos) {
     if (!text.Lines.empty() && !Trim(text.Lines.back()).empty()) text.Lines.emplace_back();
     text.Lines.push_back("[" + std::string(cleanSection) + "]");
@@ -283,7 +383,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
   } else {
     size_t found = std::string::npos;
     size_t valueStart = 0;
-    ForEachKey(text, header, [&](size_t index, const TParsedLine& parsed) {
+    ForEachKey(text.Lines, header, [&](size_t index, const TParsedLine& parsed) {
       if (!SameText(parsed.Name, cleanKey)) return false;
       found = index;
       valueStart = parsed.ValueStart;

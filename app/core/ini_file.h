@@ -16,6 +16,10 @@
 //   when missing. Writes from different threads of this process are serialised.
 #pragma once
 
+#include <sys/types.h>
+
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -54,6 +58,33 @@ class TIniFile {
 
  private:
   std::string FFileName;
+};
+
+// Why a write to fileName would be refused, in words ("it is a symbolic link to a character
+// device, not to a regular file"); empty when the name is missing (and no link) or is a
+// regular file or a link to one. Writes replace only regular files.
+std::string IniFileProblem(const std::string& fileName);
+// "a folder", "a FIFO", "a character device", ... for a st_mode.
+std::string FileKindText(mode_t mode);
+
+// Replaces the whole file safely (temporary file, rename), with the checks of a write.
+// Throws EIniFileException.
+void ReplaceIniFile(const std::string& fileName, const std::string& content);
+// The file's text as a write would keep it; nullopt when it is missing, unreadable or no
+// regular file.
+std::optional<std::string> ReadIniFileText(const std::string& fileName);
+
+// Read access to INI text held in memory (the shipped catalogue), with the file's rules.
+class TIniMemory {
+ public:
+  explicit TIniMemory(std::string_view content);
+  std::optional<std::string> Find(std::string_view section, std::string_view key) const;
+  bool SectionExists(std::string_view section) const;
+  // The section's lines from its header to its last non-blank line; empty when absent.
+  std::vector<std::string> SectionLines(std::string_view section) const;
+
+ private:
+  std::shared_ptr<const std::vector<std::string>> FLines;
 };
 
 // Decimal integer with an optional sign and nothing else; false for anything else or for a

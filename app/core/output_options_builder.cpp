@@ -1,11 +1,15 @@
 #include "app/core/output_options_builder.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
+#include <numeric>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -13,6 +17,10 @@
 
 #include "app/core/format_catalogue.h"
 #include "media/strings.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
 
 namespace {
 
@@ -118,18 +126,20 @@ struct TPads {
   int Top = 0, Bottom = 0, Left = 0, Right = 0;
 };
 
-TPads LetterboxPads(int sw, int sh, int W, int H) {
+// The letterbox arithmetic over a picture of dw x dh output pixels (which need not be whole)
+// shown in W x H: pads rounded to even, with the rules' order for ties.
+TPads LetterboxPads(double dw, double dh, int W, int H) {
   TPads p;
-  if (W <= 0 || H <= 0 || sw <= 0 || sh <= 0) return p;
-  const double r = double(sw) / W;
-  const double r2 = double(sh) / H;
-  const int vpad = ((H - 2 * (int(std::trunc(sh / r)) / 2)) / 4) * 2;
-  const int hpad = ((W - 2 * (int(std::trunc(sw / r2)) / 2)) / 4) * 2;
+  if (W <= 0 || H <= 0 || !(dw > 0) || !(dh > 0)) return p;
+  const double r = dw / W;
+  const double r2 = dh / H;
+  const int vpad = ((H - 2 * (int(std::trunc(dh / r)) / 2)) / 4) * 2;
+  const int hpad = ((W - 2 * (int(std::trunc(dw / r2)) / 2)) / 4) * 2;
   const auto vertical = [&] { p = {vpad, vpad, 0, 0}; };
   const auto horizontal = [&] { p = {0, 0, hpad, hpad}; };
-  if (W <= sw && H >= sh) vertical();
-  if (W >= sw && H <= sh) horizontal();
-  if (W >= sw && H >= sh) {
+  if (W <= dw && H >= dh) vertical();
+  if (W >= dw && H <= dh) horizontal();
+  if (W >= dw && H >= dh) {
     if (r > r2)
       vertical();
     else if (r < r2)
@@ -137,14 +147,38 @@ TPads LetterboxPads(int sw, int sh, int W, int H) {
     else
       p = {vpad, vpad, hpad, hpad};
   }
-  if (W <= sw && H <= sh) {
+  if (W <= dw && H <= dh) {
     if (r > r2)
       vertical();
     else
       horizontal();
   }
-  if (W == sw && H == sh) p = {};
+  if (W == dw && H == dh) p = {};
   return p;
+}
+
+// A shape as a ratio of whole numbers (width : height), kept reduced.
+struct TShape {
+  long long X = 1, Y = 1;
+  long double Value() const { return (long double)X / Y; }
+  std::string Text() const { return std::to_string(X) + ":" + std::to_string(Y); }
+};
+
+TShape ShapeOf(long long x, long long y) {
+  if (x <= 0 || y <= 0) return {};
+  const long long g = std::gcd(x, y);
+  return {x / g, y / g};
+}
+
+// Whether the output container records the pixel shape, so that a picture of any stored
+// size can be shown in the shape it had. Flash Video and SWF record none: their pictures are
+// shown with square pixels.
+bool ContainerKeepsShape(const std::string& format) {
+  return format != "flv" && format != "swf";
+}
+
+int EvenRound(long double value) {
+  return int(std::max<long double>(2, 2 * std::llround(value / 2)));
 }
 
 void ApplyTargetPresets(const std::string& format, const TFormatParams& params,
@@ -178,6 +212,107 @@ void ApplyDVTarget(const std::string& format, TOutputOptions& out) {
 
 }  // namespace
 
+std::optional<TParamProblem> FindUnworkableParam(const TFormatParams& params,
+                                                 const std::string& catalogueFormat) {
+  const std::string format = LowerCase(catalogueFormat);
+  const auto problem = [](const char* key, std::string text) {
+    return std::optional<TParamProblem>(TParamProblem{key, std::move(text)});
+  };
+  const auto quoted = [](const std::string& text) { return "\"" + text + "\""; };
+  const auto chosen = [](const std::string& value) {
+    return value != kAsSource && !TrimBlanks(value).empty();
+  };
+
+  // Audio: the encoder, its sample rates, channels, bit rate, volume.
+  const std::string aenc(TrimBlanks(ConversionAudioEncoder(params.AudioEncoder)));
+  const AVCodec* audio = nullptr;
+  if (!aenc.empty()) {
+    audio = avcodec_find_encoder_by_name(aenc.c_str());
+    if (!audio || audio->type != AVMEDIA_TYPE_AUDIO)
+      return problem(kParaAudioEncoder,
+                     quoted(params.AudioEncoder) + " is not an audio encoder this program has");
+  }
+  if (chosen(params.SampleRate)) {
+    const auto rate = ParseInteger(params.SampleRate);
+    if (!rate || *rate <= 0 || *rate > 384000)
+      return problem(kParaSampleRate,
+                     quoted(params.SampleRate) + " is not a sample rate (a whole number of Hz)");
+    if (audio && audio->supported_samplerates) {
+      std::string rates;
+      bool taken = false;
+      for (const int* r = audio->supported_samplerates; *r; ++r) {
+        taken = taken || *r == *rate;
+        rates += (rates.empty() ? "" : ", ") + std::to_string(*r);
+      }
+      if (!taken)
+        return problem(kParaSampleRate, params.SampleRate + " Hz is not a sample rate " + aenc +
+                                            " takes (" + rates + ")");
+    }
+  }
+  if (chosen(params.Channel)) {
+    const auto channels = ParseInteger(params.Channel);
+    if (!channels || *channels < 1 || *channels > 8)
+      return problem(kParaChannel, quoted(params.Channel) + " is not a number of channels (1..8)");
+  }
+  if (chosen(params.AudioBitRate) &&
+      (!IsIntegerOrNumber(params.AudioBitRate) || !(NumberValue(params.AudioBitRate) > 0) ||
+       NumberValue(params.AudioBitRate) > 10000))
+    return problem(kParaAudioBitRate,
+                   quoted(params.AudioBitRate) + " is not a bit rate (kbit/s, 1..10000)");
+  if (params.Volume != kUnchangedVolume) {
+    const auto volume = ParseInteger(params.Volume);
+    if (!volume || *volume < 0 || *volume > 1000000)
+      return problem(kParaVolume,
+                     quoted(params.Volume) + " is not a volume (a whole number, 256 = unchanged)");
+  }
+  if (!params.HasVideo()) return std::nullopt;
+
+  // Video: the encoder, the size, the frame rate, the bit rate.
+  const std::string& venc = params.VideoEncoder;
+  if (OneOf(venc, kNamedVideoCodecs) || venc == "libx264") {
+    const AVCodec* video = avcodec_find_encoder_by_name(venc.c_str());
+    if (!video || video->type != AVMEDIA_TYPE_VIDEO)
+      return problem(kParaVideoEncoder, quoted(venc) + " is not a video encoder this program has");
+  }
+  if (chosen(params.VideoSize)) {
+    const std::string& s = params.VideoSize;
+    const size_t x = s.find('x');
+    const auto w =
+        x == std::string::npos ? std::nullopt : ParseInteger(std::string_view(s).substr(0, x));
+    const auto h =
+        x == std::string::npos ? std::nullopt : ParseInteger(std::string_view(s).substr(x + 1));
+    if (w && h) {
+      if (*w < 16 || *h < 16 || *w > 8192 || *h > 8192)
+        return problem(kParaVideoSize, quoted(s) + " is not a picture size (16x16 to 8192x8192)");
+      if (*w % 2 || *h % 2)
+        return problem(kParaVideoSize,
+                       quoted(s) + " is an odd size; the encoders take even widths and heights");
+      const char* dvFrame = format == "ntsc-dv" ? "720x480" : format == "pal-dv" ? "720x576" : "";
+      if (*dvFrame && s != dvFrame)
+        return problem(kParaVideoSize, quoted(s) + " does not fit DV; its pictures are " + dvFrame);
+    }
+  }
+  if (chosen(params.FrameRate) &&
+      (!IsIntegerOrNumber(params.FrameRate) || NumberValue(params.FrameRate) < 1 ||
+       NumberValue(params.FrameRate) > 240))
+    return problem(kParaFrameRate,
+                   quoted(params.FrameRate) + " is not a frame rate (1 to 240 pictures a second)");
+  if (chosen(params.FrameRate) && (format == "ntsc-dv" || format == "pal-dv")) {
+    const double dvRate = format == "ntsc-dv" ? 29.97 : 25;
+    if (std::abs(NumberValue(params.FrameRate) - dvRate) > 0.01)
+      return problem(kParaFrameRate, quoted(params.FrameRate) + " does not fit DV; it runs at " +
+                                         (format == "ntsc-dv" ? "29.97" : "25") +
+                                         " pictures a second");
+  }
+  if (chosen(params.VideoBitRate)) {
+    const auto rate = ParseInteger(params.VideoBitRate);
+    if (!rate || *rate <= 0 || *rate > 1000000)
+      return problem(kParaVideoBitRate,
+                     quoted(params.VideoBitRate) + " is not a bit rate (kbit/s, a whole number)");
+  }
+  return std::nullopt;
+}
+
 std::string ConversionAudioEncoder(const std::string& stored) {
   const std::string name(TrimBlanks(stored));
   const std::string lower = LowerCase(name);
@@ -187,8 +322,8 @@ std::string ConversionAudioEncoder(const std::string& stored) {
   return stored;
 }
 
-std::string LetterboxFilter(int sw, int sh, int W, int H) {
-  const TPads p = LetterboxPads(sw, sh, W, H);
+std::string LetterboxFilter(double dw, double dh, int W, int H) {
+  const TPads p = LetterboxPads(dw, dh, W, H);
   return "scale=" + std::to_string(W - p.Left - p.Right) + ":" +
          std::to_string(H - p.Top - p.Bottom) + ",pad=" + std::to_string(W) + ":" +
          std::to_string(H) + ":" + std::to_string(p.Left) + ":" + std::to_string(p.Top);
@@ -278,7 +413,8 @@ void BuildOutputOptions(const TlvFilesRecord& record, const TFormatParams& param
       s = kAsSource;
     }
   }
-  if (s == kAsSource) {
+  const bool asSource = s == kAsSource;
+  if (asSource) {
     W = sw;
     H = sh;
   }
@@ -287,40 +423,108 @@ void BuildOutputOptions(const TlvFilesRecord& record, const TFormatParams& param
   for (int32_t* crop : {&out.CropTop, &out.CropBottom, &out.CropLeft, &out.CropRight})
     if (*crop == -1) *crop = 0;
 
-  // 10. Zoom.
-  std::string filter;
+  // 10. Zoom, with every shape taken as the picture is shown. A DVD's stored size is never
+  // its shape: 720x480 and 720x576 are shown as 4:3 or 16:9, so a stored pixel is `par`
+  // wide (as shown) for each unit of height.
+  const TDisplayAspect titleAspect = TitleDisplayAspect(info);
+  const TShape title = ShapeOf(titleAspect.X, titleAspect.Y);
+  const bool validSize = sw > 0 && sh > 0;
+  const TShape par =
+      validSize ? ShapeOf((long long)title.X * sh, (long long)title.Y * sw) : TShape{};
+  // The part of the picture the crops leave, and its shape as shown.
+  const int cw = std::max(1, sw - out.CropLeft - out.CropRight);
+  const int ch = std::max(1, sh - out.CropTop - out.CropBottom);
+  const TShape cropShape = validSize ? ShapeOf((long long)cw * par.X, (long long)ch * par.Y)
+                                     : ShapeOf(std::max(1, W), std::max(1, H));
+  const bool dv = format == "ntsc-dv" || format == "pal-dv";
+  const bool keepsShape = ContainerKeepsShape(format) || dv;
+  const bool pan = record.ZoomMode == "pan";
+  // "center" and anything unknown: the picture is not fitted into the chosen size.
+  const bool unfitted = record.ZoomMode != "full" && record.ZoomMode != "lbox" && !pan;
+
+  // The output's own shape as shown. A size the user chose is shown as chosen (square
+  // pixels), unless a target preset fixes the shape or the format is DV, whose frame holds
+  // 4:3 or 16:9 only. "as source" keeps the title's frame where the container records the
+  // pixel shape; elsewhere the picture gets square pixels at the stored height.
+  TShape shown = ShapeOf(std::max(1, W), std::max(1, H));
+  const TShape fourThirds{4, 3};
+  if (!out.AspectRatio.empty()) {
+    const size_t colon = out.AspectRatio.find(':');
+    shown = ShapeOf(std::stoll(out.AspectRatio.substr(0, colon)),
+                    std::stoll(out.AspectRatio.substr(colon + 1)));
+  } else if (dv) {
+    shown = title;
+  } else if (unfitted) {
+    // The picture keeps its size where the container records its shape; elsewhere it is
+    // scaled to square pixels at its height.
+    shown = cropShape;
+    if (!keepsShape) {
+      H = ch;
+      W = EvenRound(H * cropShape.Value());
+      shown = ShapeOf(W, H);
+    }
+  } else if (asSource) {
+    const TShape picture = pan ? fourThirds : title;
+    if (keepsShape) {
+      shown = picture;
+    } else {
+      H = sh;
+      W = EvenRound(H * picture.Value());
+      shown = ShapeOf(W, H);
+    }
+  }
   const std::string size = std::to_string(W) + "x" + std::to_string(H);
-  const std::string aspect = std::to_string(W) + ":" + std::to_string(H);
+  const std::string aspect =
+      shown.Y * W == shown.X * H ? std::to_string(W) + ":" + std::to_string(H) : shown.Text();
+
+  std::string filter;
   if (record.ZoomMode == "full") {
     out.FrameSize = size;
     out.AspectRatio = aspect;
   } else if (record.ZoomMode == "lbox") {
-    filter = LetterboxFilter(sw, sh, W, H);
-  } else if (record.ZoomMode == "pan") {
+    // The picture in output pixels (which are shown shown.X * H / (shown.Y * W) wide):
+    // the crops' height, and the width that gives it its shape.
+    const long double outputPixel = shown.Value() * H / W;
+    filter = LetterboxFilter(double(ch * cropShape.Value() / outputPixel), ch, W, H);
+    out.AspectRatio = aspect;
+  } else if (pan) {
     // Pan and scan: crop the sides (or top and bottom) so that what remains of the picture
-    // has the shape 4:3, then stretch it to the target size. The crop is the excess of the
-    // long side over 4:3 of the short one, half on each side, kept even.
-    const long double q = 4.0L / 3.0L;
-    const int cw = sw - record.CropLeft - record.CropRight;
-    const int ch = sh - record.CropTop - record.CropBottom;
-    if (cw > 0 && ch > 0) {
-      const long double shape = (long double)cw / ch;
-      if (shape > q) {
-        const int A = sw - out.CropLeft - out.CropRight;
-        const int Bv = sh - out.CropTop - out.CropBottom;
-        const int k = std::abs(int(std::trunc(A - Bv * q)) / 2);
+    // has the output's shape as shown (4:3 for the usual sizes), then scale it to the
+    // target size. The crop is the excess of the long side, half on each side, kept even.
+    const TShape& q = shown;
+    const int rw = sw - record.CropLeft - record.CropRight;
+    const int rh = sh - record.CropTop - record.CropBottom;
+    if (rw > 0 && rh > 0 && validSize) {
+      // In whole numbers, so that a 4:3 picture in a 4:3 frame loses nothing and the
+      // truncations are exact: the picture is shown rw * par.X / par.Y wide.
+      const long long wide = (long long)rw * par.X * q.Y;
+      const long long tall = (long long)rh * par.Y * q.X;
+      if (wide > tall) {
+        // Columns beyond Bv rows' worth of the shape q.
+        const long long A = sw - out.CropLeft - out.CropRight;
+        const long long Bv = sh - out.CropTop - out.CropBottom;
+        const long long excess = (A * q.Y * par.X - Bv * q.X * par.Y) / (q.Y * par.X);
+        const int k = int(std::llabs(excess) / 2);
         out.CropLeft = ((k + record.CropLeft) / 2) * 2;
         out.CropRight = out.CropLeft;
-      } else if (shape < q) {
-        const int A = sh - out.CropTop - out.CropBottom;
-        const int Bv = sw - out.CropLeft - out.CropRight;
-        const int k = std::abs(int(std::trunc(A - Bv / q)) / 2);
+      } else if (wide < tall) {
+        const long long A = sh - out.CropTop - out.CropBottom;
+        const long long Bv = sw - out.CropLeft - out.CropRight;
+        const long long excess = (A * par.Y * q.X - Bv * par.X * q.Y) / (par.Y * q.X);
+        const int k = int(std::llabs(excess) / 2);
         out.CropTop = ((k + record.CropTop) / 2) * 2;
         out.CropBottom = out.CropTop;
       }
     }
     out.FrameSize = size;
     out.AspectRatio = aspect;
+  } else {
+    if (keepsShape) {
+      out.AspectRatio = shown.Text();
+    } else {
+      out.FrameSize = size;
+      out.AspectRatio = aspect;
+    }
   }
 
   // 11. Filters.
@@ -359,16 +563,30 @@ std::string MakeOutputFileName(const TGlobalObject& global, const std::string& c
                         "Warning");
     fs::create_directories(fallback, error);
     if (fromSettings) {
-      TSettingsStore settings = global.Settings();
-      settings.SetOutPutDir(fallback);
+      // Remembered for the next run when the settings can be written; this run uses the
+      // fallback either way.
+      try {
+        TSettingsStore settings = global.Settings();
+        settings.SetOutPutDir(fallback);
+      } catch (const EIniFileException&) {
+      }
     }
     dir = fallback;
   }
   if (dir.empty() || dir.back() != '/') dir += '/';
 
   const std::string base = dir + fs::path(caption).filename().replace_extension().string();
-  std::string name = base + "_(new)" + ext;
-  for (int n = 1; fs::exists(name, error); ++n)
-    name = base + "_(new_" + std::to_string(n) + ")" + ext;
-  return name;
+  for (int n = 0;; ++n) {
+    const std::string name = base + (n == 0 ? "_(new)" : "_(new_" + std::to_string(n) + ")") + ext;
+    // Anything at the name is taken, a link to nothing included (writing through it would
+    // put the output somewhere else). The name is claimed by creating the file exclusively,
+    // so a run started at the same moment takes the next one.
+    if (fs::exists(fs::symlink_status(name, error))) continue;
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      close(fd);
+      return name;
+    }
+    if (errno != EEXIST) return name;  // the output's own open will say why
+  }
 }

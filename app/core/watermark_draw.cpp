@@ -1,6 +1,8 @@
 #include "app/core/watermark_draw.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,6 +17,7 @@
 #include <QString>
 
 #include "app/core/color_adjust.h"
+#include "app/core/ini_file.h"
 #include "media/main_thread.h"
 
 namespace {
@@ -49,6 +52,49 @@ bool SameTextShape(const TWmRec& a, const TWmRec& b) {
 
 std::string SystemError(const std::string& path, int error) {
   return path + ": " + std::strerror(error);
+}
+
+uint32_t Little32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// What the BMP header of an open regular file of `size` bytes says against reading it:
+// empty when the picture can be read and held.
+std::string BmpHeaderProblem(const std::string& path, int64_t size) {
+  if (size == 0) return "the file is empty";
+  uint8_t header[54] = {};
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  ssize_t got = 0;
+  while (got < ssize_t(sizeof header)) {
+    const ssize_t n = read(fd, header + got, sizeof header - size_t(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += n;
+  }
+  close(fd);
+  if (got < 2 || header[0] != 'B' || header[1] != 'M') return "not a BMP picture";
+  if (got < ssize_t(sizeof header)) return "the BMP picture is cut short";
+  const uint32_t offset = Little32(header + 10);
+  const uint32_t infoSize = Little32(header + 14);
+  const int64_t width = int32_t(Little32(header + 18));
+  const int64_t height = std::abs(int64_t(int32_t(Little32(header + 22))));
+  const int bpp = header[28] | header[29] << 8;
+  const uint32_t compression = Little32(header + 30);
+  if (infoSize < 40 || width <= 0 || height <= 0) return "not a BMP picture this program can read";
+  if ((bpp != 8 && bpp != 24 && bpp != 32) ||
+      (compression != 0 && !(compression == 3 && bpp == 32)))
+    return "a BMP picture of " + std::to_string(bpp) + " bits per pixel (compression " +
+           std::to_string(compression) + "); this program reads 8, 24 and 32 bits uncompressed";
+  // Held as 24-bit rows padded to 4 bytes.
+  const uint64_t bytes = uint64_t((width * 3 + 3) / 4 * 4) * uint64_t(height);
+  if (bytes > kMaxWatermarkPictureBytes)
+    return "the picture is " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels; pictures needing more than 256 MB are refused";
+  const uint64_t stride = (uint64_t(width) * uint64_t(bpp) + 31) / 32 * 4;
+  if (uint64_t(size) < uint64_t(offset) + stride * uint64_t(height))
+    return "the BMP picture is cut short";
+  return "";
 }
 
 template <typename Entry>
@@ -159,6 +205,17 @@ void DrawTextWatermark(TBitmap& frame, const TWmRec& mark) {
   BlendTextLayer(frame, RenderTextLayer(mark, frame.Width(), frame.Height()), mark.TextAlpha);
 }
 
+std::string WatermarkPictureProblem(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+  if (!S_ISREG(st.st_mode)) return "it is " + FileKindText(st.st_mode) + ", not a picture file";
+  if (std::string problem = BmpHeaderProblem(path, st.st_size); !problem.empty()) return problem;
+  TBitmap picture;
+  if (!picture.LoadFromFile(path)) return "the BMP picture is damaged";
+  return "";
+}
+
 void DrawPictureWatermark(TBitmap& frame, const TWmRec& mark) {
   TBitmap picture;
   if (!picture.LoadFromFile(mark.ImageFile)) {
@@ -176,7 +233,9 @@ std::shared_ptr<const TBitmap> TWatermarkCache::Picture(const std::string& path)
     const int error = errno;
     throw std::runtime_error(SystemError(path, error));
   }
-  if (!S_ISREG(st.st_mode)) throw std::runtime_error(SystemError(path, EISDIR));
+  if (S_ISDIR(st.st_mode)) throw std::runtime_error(SystemError(path, EISDIR));
+  if (!S_ISREG(st.st_mode))
+    throw std::runtime_error(path + ": it is " + FileKindText(st.st_mode) + ", not a picture file");
   TFileStamp stamp;
   stamp.Device = uint64_t(st.st_dev);
   stamp.Inode = uint64_t(st.st_ino);
@@ -195,7 +254,10 @@ std::shared_ptr<const TBitmap> TWatermarkCache::Picture(const std::string& path)
     entry.Path = path;
     entry.Stamp = stamp;
     auto picture = std::make_shared<TBitmap>();
-    if (picture->LoadFromFile(path))
+    if (const std::string problem = BmpHeaderProblem(path, stamp.Size);
+        problem.find("256 MB") != std::string::npos)
+      entry.Error = path + ": " + problem;  // not even read
+    else if (picture->LoadFromFile(path))
       entry.Bitmap = std::move(picture);
     else
       entry.Error = path + ": Bitmap image is not valid";

@@ -36,6 +36,15 @@ QFont WatermarkQFont(const TWmFont& font);
 // QGuiApplication.
 void DrawTextWatermark(TBitmap& frame, const TWmRec& mark);
 
+// The most memory a watermark picture may take once read (24 bits per pixel).
+inline constexpr uint64_t kMaxWatermarkPictureBytes = 256ull << 20;
+
+// Why the picture at `path` cannot be a watermark, in words ("No such file or directory",
+// "the file is empty", "not a BMP picture", "the BMP picture is cut short", "it is a
+// character device, not a picture file", a picture over kMaxWatermarkPictureBytes, ...);
+// empty when it reads as a BMP picture. The whole file is read when its header is good.
+std::string WatermarkPictureProblem(const std::string& path);
+
 // Reads ImageFile and blends it at its own size at (ImageLeft, ImageTop) with opacity
 // ImageAlpha. Throws std::runtime_error ("<file>: <reason>") when the file cannot be read
 // or is not a BMP file.

@@ -12,154 +12,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/tests/cli_test_support.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-struct TRunResult {
-  int Status = -1;
-  std::string Out, Err;
-  std::vector<std::string> OutLines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(Out);
-    for (std::string line; std::getline(in, line);)
-      if (!line.empty()) lines.push_back(line);
-    return lines;
-  }
-};
-
-class CliTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Folder = TestFolder();
-    Config = Folder + "/config";
-    Home = Folder + "/home";
-    OutDir = Folder + "/out";
-    fs::create_directories(Home);
-    DiscA = FixturesDir() + "/disc_a";
-    DiscB = FixturesDir() + "/disc_b";
-    ASSERT_TRUE(fs::is_directory(DiscA)) << "fixture disc A is missing";
-  }
-
-  // Runs the program with the test's own settings and home folders.
-  TRunResult Run(const std::string& args) const {
-    TRunResult result;
-    const std::string err = Folder + "/stderr.txt";
-    result.Out =
-        RunCommand("env -u XDG_CONFIG_HOME LSAN_OPTIONS=suppressions=" DVDSWF_CLI_LSAN_SUPPRESSIONS
-                   " DVDSWF_CONFIG_DIR=" +
-                       Quote(Config) + " HOME=" + Quote(Home) + " " + Quote(DVDSWF_CLI) + " " +
-                       args + " 2>" + Quote(err) + " </dev/null",
-                   &result.Status);
-    result.Err = ReadFile(err);
-    return result;
-  }
-
-  // Converts and returns the one output file (failing the test when there is none).
-  std::string Convert(const std::string& args, const std::string& disc = "") {
-    const TRunResult r = Run("convert " + Quote(disc.empty() ? DiscA : disc) + " --out " +
-                             Quote(OutDir) + " " + args);
-    EXPECT_EQ(r.Status, 0) << r.Err;
-    const auto lines = r.OutLines();
-    EXPECT_EQ(lines.size(), 1u) << r.Out << r.Err;
-    if (lines.empty()) return "";
-    EXPECT_TRUE(fs::exists(lines[0])) << lines[0];
-    return lines[0];
-  }
-
-  std::string Folder, Config, Home, OutDir, DiscA, DiscB;
-};
-
-// ---- what ffmpeg and ffprobe say about a file --------------------------------------------
-
-bool DecodesCleanly(const std::string& file) {
-  int status = -1;
-  const std::string errors =
-      RunCommand("ffmpeg -nostdin -v error -i " + Quote(file) + " -f null - 2>&1", &status);
-  EXPECT_EQ(errors, "") << file;
-  return status == 0 && errors.empty();
-}
-
-// The time of the last decoded sample or picture, as ffmpeg's report gives it.
-double DecodedDuration(const std::string& file) {
-  const std::string report = RunCommand("ffmpeg -nostdin -i " + Quote(file) +
-                                        " -f null - 2>&1 | tr '\\r' '\\n' | "
-                                        "grep -o 'time=[0-9:.]*' | tail -n 1");
-  int h = 0, m = 0;
-  double s = 0;
-  if (std::sscanf(report.c_str(), "time=%d:%d:%lf", &h, &m, &s) != 3) return -1;
-  return h * 3600 + m * 60 + s;
-}
-
-nlohmann::json Probe(const std::string& file) {
-  const std::string text = RunCommand(
-      "ffprobe -v error -print_format json -show_format "
-      "-show_streams " +
-      Quote(file));
-  return nlohmann::json::parse(text, nullptr, false);
-}
-
-const nlohmann::json* StreamOf(const nlohmann::json& probe, const std::string& type) {
-  if (!probe.contains("streams")) return nullptr;
-  for (const auto& stream : probe["streams"])
-    if (stream.value("codec_type", "") == type) return &stream;
-  return nullptr;
-}
-
-// The dominant tone of the first audio stream, from zero crossings of 2 s of mono.
-double ToneFrequency(const std::string& file, double from = 0.5) {
-  const std::string pcm = RunCommand("ffmpeg -nostdin -v error -ss " + std::to_string(from) +
-                                     " -i " + Quote(file) + " -t 2 -vn -ac 1 -ar 48000 -f s16le -");
-  const size_t samples = pcm.size() / 2;
-  if (samples < 4800) return -1;
-  int crossings = 0;
-  int16_t previous = 0;
-  for (size_t i = 0; i < samples; ++i) {
-    int16_t value;
-    std::memcpy(&value, pcm.data() + 2 * i, 2);
-    if (i > 0 && ((previous < 0) != (value < 0))) ++crossings;
-    previous = value;
-  }
-  return crossings / 2.0 / (double(samples) / 48000);
-}
-
-// A region of the picture at `time` as RGB bytes.
-std::string Region(const std::string& file, double time, int x, int y, int w, int h) {
-  return RunCommand("ffmpeg -nostdin -v error -ss " + std::to_string(time) + " -i " + Quote(file) +
-                    " -frames:v 1 -vf crop=" + std::to_string(w) + ":" + std::to_string(h) + ":" +
-                    std::to_string(x) + ":" + std::to_string(y) + " -f rawvideo -pix_fmt rgb24 -");
-}
-
-double Mean(const std::string& bytes) {
-  if (bytes.empty()) return -1;
-  double sum = 0;
-  for (unsigned char c : bytes) sum += c;
-  return sum / bytes.size();
-}
-
-double MeanAbsDifference(const std::string& a, const std::string& b) {
-  EXPECT_EQ(a.size(), b.size());
-  if (a.size() != b.size() || a.empty()) return -1;
-  double sum = 0;
-  for (size_t i = 0; i < a.size(); ++i)
-    sum += std::abs(int(static_cast<unsigned char>(a[i])) - int(static_cast<unsigned char>(b[i])));
-  return sum / a.size();
-}
-
-std::pair<int, int> FrameSize(const std::string& file) {
-  const auto probe = Probe(file);
-  const auto* video = StreamOf(probe, "video");
-  if (!video) return {-1, -1};
-  return {video->value("width", -1), video->value("height", -1)};
-}
 
 // ---- the 19 formats ----------------------------------------------------------------------
 
@@ -294,15 +152,16 @@ TEST_F(CliTest, CropWithCenterKeepsTheCroppedSize) {
   EXPECT_EQ(FrameSize(file), std::make_pair(704, 544));
 }
 
-TEST_F(CliTest, LetterboxOfNtscInto320x240HasBarsOf14Rows) {
+TEST_F(CliTest, LetterboxOfWideNtscInto320x240HasBarsOf30Rows) {
   if (!fs::is_directory(DiscB)) GTEST_SKIP() << "fixture disc B is missing";
   const std::string file =
       Convert("--title 1 --format 103 --length 2 --zoom lbox --set paraVideoSize=320x240", DiscB);
   EXPECT_EQ(FrameSize(file), std::make_pair(320, 240));
-  // scale=320:212,pad=320:240:0:14: black above row 14 and below row 226, picture between.
-  EXPECT_LT(Mean(Region(file, 1, 0, 2, 320, 10)), 8);
-  EXPECT_LT(Mean(Region(file, 1, 0, 228, 320, 10)), 8);
-  EXPECT_GT(Mean(Region(file, 1, 0, 18, 40, 10)), 20);
+  // Disc B is shown as 16:9: scale=320:180,pad=320:240:0:30, black above row 30 and below
+  // row 210, picture between.
+  EXPECT_LT(Mean(Region(file, 1, 0, 2, 320, 26)), 8);
+  EXPECT_LT(Mean(Region(file, 1, 0, 212, 320, 26)), 8);
+  EXPECT_GT(Mean(Region(file, 1, 0, 34, 40, 10)), 20);
 }
 
 TEST_F(CliTest, PanAndFullFillTheFormatsSize) {
@@ -375,15 +234,14 @@ TEST_F(CliTest, WatermarksShowOnlyInsideTheirWindow) {
         << t;
 }
 
-TEST_F(CliTest, MissingWatermarkPictureIsLoggedAndTheConversionCompletes) {
+TEST_F(CliTest, MissingWatermarkPictureIsRefusedBeforeAnythingIsWritten) {
   const TRunResult r =
       Run("convert " + Quote(DiscA) + " --title 3 --format 103 --out " + Quote(OutDir) +
           " --image-watermark " + Quote(Folder + "/missing.bmp@10,10"));
-  EXPECT_EQ(r.Status, 0) << r.Err;
-  EXPECT_NE(r.Err.find("Error occurs OnCustomHook: "), std::string::npos) << r.Err;
-  ASSERT_EQ(r.OutLines().size(), 1u);
-  EXPECT_TRUE(DecodesCleanly(r.OutLines()[0]));
-  EXPECT_NEAR(DecodedDuration(r.OutLines()[0]), 3.0, 0.5);
+  EXPECT_EQ(r.Status, 2) << r.Err;
+  EXPECT_EQ(r.Err, "dvdswf-cli: --image-watermark " + Folder +
+                       "/missing.bmp: No such file or directory\n");
+  EXPECT_FALSE(fs::exists(OutDir));
 }
 
 TEST_F(CliTest, InterruptStopsCleanlyWithAPlayableFile) {
@@ -438,6 +296,7 @@ TEST_F(CliTest, TitlesAsJsonMatchTheManifest) {
     EXPECT_EQ(item["chapters"], titles[i].Int("chapters"));
     EXPECT_EQ(item["width"], titles[i].Int("width"));
     EXPECT_EQ(item["height"], titles[i].Int("height"));
+    EXPECT_EQ(item["aspect"], titles[i].Get("aspect"));
     EXPECT_EQ(item["video_format"], "MPEG-2");
     const auto audio = ManifestRecords(manifest, "audio", title);
     ASSERT_EQ(item["audio"].size(), audio.size());
@@ -450,9 +309,37 @@ TEST_F(CliTest, TitlesAsJsonMatchTheManifest) {
   const TRunResult plain = Run("titles " + Quote(DiscA));
   ASSERT_EQ(plain.Status, 0);
   EXPECT_EQ(plain.OutLines().size(), titles.size());
-  EXPECT_EQ(plain.OutLines()[0].rfind("1  0:00:12  3 chapters  720x576  MPEG-2  audio: 128 ", 0),
+  EXPECT_EQ(
+      plain.OutLines()[0].rfind("1  0:00:12  3 chapters  720x576 (4:3)  MPEG-2  audio: 128 ", 0),
+      0u)
+      << plain.Out;
+  EXPECT_EQ(plain.OutLines()[2].rfind("3  0:00:03  1 chapter  720x576 (4:3)  MPEG-2  audio: ", 0),
             0u)
       << plain.Out;
+}
+
+// Each title's display aspect, as the disc says it is shown, on every fixture disc.
+TEST_F(CliTest, TitlesShowTheDisplayAspect) {
+  for (const char* disc : {"a", "b", "d"}) {
+    const std::string path = FixturesDir() + "/disc_" + disc;
+    if (!fs::is_directory(path)) continue;
+    SCOPED_TRACE(disc);
+    const auto titles = ManifestRecords(ReadManifest(disc), "title");
+    const TRunResult json = Run("titles " + Quote(path) + " --json");
+    ASSERT_EQ(json.Status, 0) << json.Err;
+    const auto list = nlohmann::json::parse(json.Out);
+    const TRunResult plain = Run("titles " + Quote(path));
+    ASSERT_EQ(plain.Status, 0) << plain.Err;
+    const auto lines = plain.OutLines();
+    ASSERT_EQ(list.size(), titles.size());
+    ASSERT_EQ(lines.size(), titles.size());
+    for (size_t i = 0; i < titles.size(); ++i) {
+      const std::string aspect = titles[i].Get("aspect");
+      EXPECT_EQ(list[i]["aspect"], aspect);
+      const std::string size = titles[i].Get("width") + "x" + titles[i].Get("height");
+      EXPECT_NE(lines[i].find("  " + size + " (" + aspect + ")  "), std::string::npos) << lines[i];
+    }
+  }
 }
 
 TEST_F(CliTest, FormatsListTheCatalogue) {

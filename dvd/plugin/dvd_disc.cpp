@@ -322,6 +322,14 @@ bool TDvdDisc::GetTitle(int title, TDVDTitleInfo& info, std::string& error) {
   info.Width = kWidths[video.picture_size & 3];
   info.Height = video.video_format == 1 ? 576 : 480;
   if ((video.picture_size & 3) == 3) info.Height /= 2;
+  // 0 is 4:3, 3 is 16:9; the two other codes are reserved and say nothing.
+  if (video.display_aspect_ratio == 0) {
+    info.DisplayAspectX = 4;
+    info.DisplayAspectY = 3;
+  } else if (video.display_aspect_ratio == 3) {
+    info.DisplayAspectX = 16;
+    info.DisplayAspectY = 9;
+  }
 
   const int audioCount = std::min<int>(mat->nr_of_vts_audio_streams, kDVDMaxAudio);
   for (int i = 0; i < audioCount; ++i) {
@@ -381,6 +389,7 @@ bool TDvdDisc::PlanTitle(const TDVDParam& param, TTitlePlan& plan, std::string& 
         return false;
       }
       const uint32_t count = playback.last_sector - playback.first_sector + 1;
+      plan.Seconds += PlaybackSeconds(playback.playback_time);
       if (!plan.Extents.empty() &&
           plan.Extents.back().FirstSector + plan.Extents.back().SectorCount ==
               playback.first_sector)

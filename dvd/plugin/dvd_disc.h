@@ -44,6 +44,7 @@ struct TTitlePlan {
   std::vector<TExtent> Extents;  // in playback order; angle 1 of multi-angle blocks
   int AudioKeep = -1;            // stream number left in the stream (0x80.., 0xC0..), -1 none
   int SubtitleKeep = -1;         // 0x20+n left in the stream, -1 none
+  double Seconds = 0;            // the cells' playback time
 };
 
 class TDvdDisc {

@@ -65,6 +65,23 @@ int DVDSetParam(const TDVDParam* param) {
   return 1;
 }
 
+int DVDGetChapterSeconds(int title, int chapterFrom, int chapterTo, double* seconds) {
+  if (!seconds) return 0;
+  std::lock_guard lock(State().Mutex);
+  if (!State().Disc) {
+    State().LastError = "No disc has been opened.";
+    return 0;
+  }
+  dvddec::TTitlePlan plan;
+  std::string error;
+  if (!State().Disc->PlanTitle(TDVDParam{title, chapterFrom, chapterTo, 0, 0, 2, 0}, plan, error)) {
+    State().LastError = error;
+    return 0;
+  }
+  *seconds = plan.Seconds;
+  return 1;
+}
+
 int DVDGetLibVersion(void) {
   return DVDREAD_VERSION;
 }

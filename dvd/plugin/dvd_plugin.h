@@ -27,6 +27,11 @@ DVDDEC_API int DVDSetParam(const TDVDParam* param);
 // libdvdread's version as major * 10000 + minor * 100 + micro.
 DVDDEC_API int DVDGetLibVersion(void);
 
+// The playing time in seconds of a 0-based title's chapters from..to (as DVDSetParam
+// reads them: 0 is the first chapter; 0, 99 or past the last is the last), from the
+// program chain's cell times. Non-zero when `seconds` was filled.
+DVDDEC_API int DVDGetChapterSeconds(int title, int chapterFrom, int chapterTo, double* seconds);
+
 // Copies the last failure's text (zero-terminated, cut to `size`) and returns its length.
 DVDDEC_API int DVDGetLastError(char* buffer, int size);
 

@@ -35,7 +35,7 @@ TEST_F(DiscOpener, ListsEveryTitleOfDiscAWithItsRecord) {
   EXPECT_EQ(first.Caption, "DVD Title 1");
   EXPECT_EQ(first.DurationText, "   0:00:12");
   EXPECT_EQ(first.TrimLengthText, "   0:00:12");
-  EXPECT_EQ(first.FrameSizeText, "   720 x 576");
+  EXPECT_EQ(first.FrameSizeText, "   720 x 576 (4:3)");
   EXPECT_EQ(first.VideoFormatText, "   MPEG-2");
   EXPECT_EQ(first.ProgressText, "");
   EXPECT_TRUE(first.Checked);
@@ -88,6 +88,28 @@ TEST_F(DiscOpener, InvalidSecondTitleListsTheOthersAfterOneWarning) {
   // The row after the gap keeps its title's number, so selections reach the right title.
   EXPECT_EQ(result.Rows[1].Record.TitleNumber, 2);
   EXPECT_EQ(DVDParamForConversion(result.Rows[1].Record).Title, 2);
+}
+
+TEST_F(DiscOpener, FrameSizeShowsEachTitlesDisplayAspect) {
+  const TDiscOpenResult result = OpenDisc(DiscPath("disc_d", true), Report);
+  ASSERT_EQ(result.Rows.size(), 4u);
+  EXPECT_EQ(result.Rows[0].FrameSizeText, "   720 x 576 (4:3)");
+  EXPECT_EQ(result.Rows[1].FrameSizeText, "   720 x 576 (16:9)");
+  EXPECT_EQ(result.Rows[2].FrameSizeText, "   720 x 480 (4:3)");
+  EXPECT_EQ(result.Rows[3].FrameSizeText, "   720 x 480 (16:9)");
+  EXPECT_EQ(result.Rows[3].Record.TitleInfo.DisplayAspectX, 16);
+  EXPECT_EQ(result.Rows[3].Record.TitleInfo.DisplayAspectY, 9);
+}
+
+TEST(DiscOpenerTexts, DisplayAspectOfABlockWithoutOneIsFourThirds) {
+  TDVDTitleInfo info{};
+  EXPECT_EQ(DisplayAspectText(info), "4:3");
+  info.DisplayAspectX = 16;
+  EXPECT_EQ(DisplayAspectText(info), "4:3");  // half a ratio is none
+  info.DisplayAspectY = 9;
+  EXPECT_EQ(DisplayAspectText(info), "16:9");
+  info.DisplayAspectX = -16;
+  EXPECT_EQ(DisplayAspectText(info), "4:3");
 }
 
 struct TNoDiscCase {

@@ -1,6 +1,8 @@
 // The plug-in through its wrapper, against the fixture discs and what lsdvd reports.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -67,6 +69,8 @@ TEST_P(DVDTitleScan, AgreesWithLsdvdAndTheManifest) {
     ASSERT_EQ(title.size(), 1u);
     EXPECT_EQ(info.Width, title[0].Int("width"));
     EXPECT_EQ(info.Height, title[0].Int("height"));
+    EXPECT_EQ(std::to_string(info.DisplayAspectX) + ":" + std::to_string(info.DisplayAspectY),
+              title[0].Get("aspect"));
     EXPECT_EQ(DVDFormatName(info.VideoFormat), "MPEG-2");
   }
   TDVDTitleInfo beyond;
@@ -78,7 +82,9 @@ INSTANTIATE_TEST_SUITE_P(FixtureDiscs, DVDTitleScan,
                                            TDiscCase{"DiscAIso", "disc_a", ".iso"},
                                            TDiscCase{"DiscAVideoTs", "disc_a", "/VIDEO_TS"},
                                            TDiscCase{"DiscBFolder", "disc_b", ""},
-                                           TDiscCase{"DiscBIso", "disc_b", ".iso"}),
+                                           TDiscCase{"DiscBIso", "disc_b", ".iso"},
+                                           TDiscCase{"DiscDFolder", "disc_d", ""},
+                                           TDiscCase{"DiscDIso", "disc_d", ".iso"}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(DVDTitleScanMany, ListsEveryOfNinetyNineTitles) {
@@ -260,6 +266,20 @@ TEST(DVDBadTitle, GarbageTitleSetTablesMakeOnlyThatTitleInvalid) {
   EXPECT_FALSE(GetDVDTitle(1, info));
   EXPECT_NE(DVDLastErrorText().find("VTS_02_0.IFO"), std::string::npos) << DVDLastErrorText();
   EXPECT_TRUE(GetDVDTitle(2, info));
+}
+
+TEST(DVDChapterSeconds, RangesOfDiscATitleOne) {
+  LoadPlugInForTests();
+  ASSERT_EQ(EnumDVDTitles(FixturesDir() + "/disc_a.iso"), 3) << DVDLastErrorText();
+  // Chapters start at 0, 4 and 8 s of the 12 s title; 0 and 99 read as first and last.
+  const std::tuple<int, int, double> ranges[] = {{1, 1, 4}, {2, 3, 8},   {1, 3, 12},
+                                                 {3, 3, 4}, {0, 99, 12}, {2, 99, 8}};
+  for (const auto& [from, to, seconds] : ranges) {
+    const auto got = GetDVDChapterSeconds(0, from, to);
+    ASSERT_TRUE(got.has_value()) << from << "-" << to << ": " << DVDLastErrorText();
+    EXPECT_NEAR(*got, seconds, 0.1) << from << "-" << to;
+  }
+  EXPECT_FALSE(GetDVDChapterSeconds(7, 1, 1).has_value());
 }
 
 TEST(DVDFormatName, NamesEachCode) {

@@ -145,6 +145,8 @@ TEST_F(ConversionRunTest, InputThatDoesNotOpenAbandonsTheStart) {
   EXPECT_FALSE(run.LastError().empty());
   EXPECT_TRUE(host.Log.empty());  // no progress, no message
   EXPECT_EQ(run.Converter().TaskCount(), 0);
+  // The name claimed for the job that could not be made is given back.
+  EXPECT_TRUE(fs::is_empty(Global->Settings().OutPutDir()));
 }
 
 TEST_F(ConversionRunTest, StoppedRunEndsWithoutAfterRunActions) {
@@ -163,6 +165,67 @@ TEST_F(ConversionRunTest, StoppedRunEndsWithoutAfterRunActions) {
     EXPECT_EQ(line.find("open"), std::string::npos) << line;
   }
   EXPECT_EQ(host.Log.back(), "close");
+  // What a stopped job wrote stays when it plays; the empty files of jobs that never
+  // started are gone.
+  ASSERT_EQ(run.OutputStates().size(), 3u);
+  for (size_t job = 0; job < 3; ++job) {
+    const TOutputState state = run.OutputStates()[job];
+    EXPECT_TRUE(state == osStopped || state == osRemoved) << job;
+    EXPECT_EQ(fs::exists(run.OutputFiles()[job]), state == osStopped) << job;
+    if (state == osStopped) {
+      EXPECT_TRUE(TConversionRun::IsPlayableFile(run.OutputFiles()[job]));
+    }
+  }
+  EXPECT_EQ(run.OutputStates()[2], osRemoved);
+}
+
+TEST(IsPlayableFile, TellsFilesThatPlayFromTheRest) {
+  const std::string folder = TestFolder();
+  const std::string good = SharedMediaFile(
+      "playable.mp4", "-f lavfi -i testsrc=s=64x48:d=1 -c:v mpeg4 -pix_fmt yuv420p {out}");
+  EXPECT_TRUE(TConversionRun::IsPlayableFile(good));
+  // The same file without its end (where MP4 keeps its index), a header alone, nothing.
+  const std::string content = ReadFile(good);
+  std::ofstream(folder + "/cut.mp4", std::ios::binary) << content.substr(0, content.size() / 2);
+  std::ofstream(folder + "/header.swf", std::ios::binary) << std::string("FWS\x06\x16\0\0\0", 8);
+  std::ofstream(folder + "/empty.mp4");
+  for (const char* name : {"/cut.mp4", "/header.swf", "/empty.mp4", "/missing.mp4"})
+    EXPECT_FALSE(TConversionRun::IsPlayableFile(folder + name)) << name;
+  EXPECT_FALSE(TConversionRun::IsPlayableFile("/dev/null"));
+  EXPECT_FALSE(TConversionRun::IsPlayableFile(folder));
+}
+
+TEST(IsPlayableFile, SoundAloneIsNoPicture) {
+  const std::string sound =
+      SharedMediaFile("sound_only.mp4", "-f lavfi -i sine=d=1 -c:a aac {out}");
+  EXPECT_TRUE(TConversionRun::IsPlayableFile(sound));
+  EXPECT_FALSE(TConversionRun::IsPlayableFile(sound, true));
+  const std::string picture = SharedMediaFile(
+      "playable.mp4", "-f lavfi -i testsrc=s=64x48:d=1 -c:v mpeg4 -pix_fmt yuv420p {out}");
+  EXPECT_TRUE(TConversionRun::IsPlayableFile(picture, true));
+}
+
+// Disc A's title 1 is 12 s of groups of pictures; a start inside the last one is reached from
+// its key picture, which lies before the start: nothing decodes after it.
+TEST_F(ConversionRunTest, StartInsideTheLastGroupOfPicturesLeavesNone) {
+  struct TCase {
+    int64_t Start;
+    int ChapterTo;  // 0: the whole title
+    bool Picture;
+  };
+  for (const TCase c :
+       {TCase{0, 0, true}, TCase{5'000'000, 0, true}, TCase{11'000'000, 0, true},
+        TCase{11'900'000, 0, false}, TCase{3'500'000, 1, true}, TCase{3'900'000, 1, false}}) {
+    TlvFilesRecord record = Rows[0].Record;
+    record.TrimStart = c.Start;
+    if (c.ChapterTo) {
+      record.ChapterFrom = 1;
+      record.ChapterTo = c.ChapterTo;
+    }
+    const double part = c.ChapterTo ? 4.0 : 12.0;
+    EXPECT_EQ(TConversionRun::StartLeavesAPicture(Disc, record, part), c.Picture)
+        << c.Start << " " << c.ChapterTo;
+  }
 }
 
 TEST_F(ConversionRunTest, PerRunFormatAndParameters) {

@@ -1,5 +1,7 @@
 #include "app/core/format_catalogue.h"
 
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -7,6 +9,9 @@
 #include "app/core/format_params.h"
 #include "app/core/global_object.h"
 #include "app/core/tests/config_env.h"
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
 
 TEST(FormatTable, BuiltInContent) {
   const auto formats = BuiltInFormats();
@@ -59,12 +64,75 @@ INSTANTIATE_TEST_SUITE_P(Cases, ParseFormatListTest,
                                            ListCase{" as source , 25", {" as source ", " 25"}},
                                            ListCase{"NULL", {"NULL"}}));
 
-TEST(FormatCatalogue, MissingFileGivesTheDefaults) {
+TEST(FormatCatalogue, CodeNobodyKnowsGivesTheDefaults) {
   const TFormatCatalogue catalogue(TestFolder() + "/none.ini");
-  EXPECT_EQ(catalogue.Format(1), "null");
-  EXPECT_EQ(catalogue.FileExt(1), "mp4");
-  EXPECT_TRUE(catalogue.List(1, kCatVideoSize).empty());
-  EXPECT_EQ(catalogue.DefaultRow(1, kCatVideoSize), 0);
+  EXPECT_FALSE(catalogue.Knows(7));
+  EXPECT_EQ(catalogue.Format(7), "null");
+  EXPECT_EQ(catalogue.FileExt(7), "mp4");
+  EXPECT_TRUE(catalogue.List(7, kCatVideoSize).empty());
+  EXPECT_EQ(catalogue.DefaultRow(7, kCatVideoSize), 0);
+}
+
+// A catalogue file that is missing, empty, junk or lacks sections: each format it lacks
+// comes from the shipped catalogue; a section the user wrote is read as written; a repair
+// adds what is missing and keeps the rest.
+struct TDamagedCatalogue {
+  const char* Name;
+  const char* Text;  // null: no file
+};
+
+class DamagedCatalogueTest : public ::testing::TestWithParam<TDamagedCatalogue> {};
+
+TEST_P(DamagedCatalogueTest, ShippedSectionsFillTheGaps) {
+  const std::string path = TestFolder() + "/korvelswfformat.ini";
+  if (GetParam().Text) std::ofstream(path, std::ios::binary) << GetParam().Text;
+  const TFormatCatalogue catalogue(path);
+  EXPECT_TRUE(catalogue.Knows(1));
+  EXPECT_EQ(catalogue.Format(1), "swf");
+  EXPECT_EQ(catalogue.FileExt(1), "swf");
+  EXPECT_EQ(catalogue.List(1, kCatVideoEncoder), std::vector<std::string>{"swf"});
+  EXPECT_EQ(catalogue.DefaultRow(1, kCatVideoSize), 3);
+  EXPECT_EQ(catalogue.FileExt(204), "wav");
+  EXPECT_FALSE(catalogue.Knows(7));
+
+  const auto missing = MissingCatalogueSections(path);
+  EXPECT_FALSE(missing.empty());
+  RepairFormatCatalogue(path);
+  EXPECT_TRUE(MissingCatalogueSections(path).empty());
+  EXPECT_EQ(TFormatCatalogue(path).FileExt(1), "swf");
+  if (GetParam().Text) {
+    // What was there is still there, in front.
+    const std::string repaired = ReadFile(path);
+    EXPECT_EQ(repaired.rfind(GetParam().Text, 0), 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DamagedCatalogueTest,
+    ::testing::Values(TDamagedCatalogue{"Missing", nullptr}, TDamagedCatalogue{"Empty", ""},
+                      TDamagedCatalogue{"Junk", "\x01\x02 junk ]]][[ = =\n\xff\xfe"},
+                      TDamagedCatalogue{"OtherSectionsOnly",
+                                        "[formatInfo0]\nFormat=flv\nFileExt=flv\n"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(FormatCatalogue, UsersOwnSectionIsReadAsWritten) {
+  const std::string path = TestFolder() + "/korvelswfformat.ini";
+  std::ofstream(path) << "[formatInfo1]\nFormat=flv\n[formatInfo110]\nFormat=avi\nFileExt=avi\n";
+  const TFormatCatalogue catalogue(path);
+  EXPECT_EQ(catalogue.Format(1), "flv");
+  EXPECT_EQ(catalogue.FileExt(1), "mp4");  // the section is the user's, its gaps the defaults
+  EXPECT_TRUE(catalogue.Knows(110));
+  EXPECT_EQ(catalogue.FileExt(110), "avi");
+}
+
+TEST(FormatCatalogue, InstallLeavesAnythingAtTheNameAlone) {
+  const std::string folder = TestFolder();
+  fs::create_symlink(folder + "/nowhere.ini", folder + "/link.ini");
+  EXPECT_FALSE(InstallFormatCatalogue(folder + "/link.ini"));
+  EXPECT_TRUE(fs::is_symlink(folder + "/link.ini"));
+  EXPECT_FALSE(fs::exists(folder + "/nowhere.ini"));
+  EXPECT_TRUE(InstallFormatCatalogue(folder + "/new.ini"));
+  EXPECT_TRUE(MissingCatalogueSections(folder + "/new.ini").empty());
 }
 
 // The shipped catalogue, read from where the program installs it.

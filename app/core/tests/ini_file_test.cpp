@@ -209,6 +209,88 @@ TEST(IniFile, WriteThroughSymbolicLinkKeepsTheLink) {
   EXPECT_EQ(ReadFile(folder + "/real.ini"), "[s]\na=2\n");
 }
 
+// Writes replace only regular files: whatever else sits at the name (or at the end of its
+// links) is refused and left exactly as it was; reads of such names give the defaults
+// without blocking.
+struct TNotAFileRow {
+  const char* Name;
+  // Makes `path` (in `folder`) what the row is about; returns what must still be there.
+  void (*Make)(const std::string& folder, const std::string& path);
+  const char* Reason;
+};
+
+const TNotAFileRow kNotAFile[] = {
+    {"LinkToCharacterDevice",
+     [](const std::string&, const std::string& path) { fs::create_symlink("/dev/null", path); },
+     "it is a symbolic link to a character device, not to a regular file"},
+    {"LinkToFolder",
+     [](const std::string& folder, const std::string& path) {
+       fs::create_directory(folder + "/dir");
+       fs::create_symlink(folder + "/dir", path);
+     },
+     "it is a symbolic link to a folder, not to a regular file"},
+    {"DanglingLink",
+     [](const std::string& folder, const std::string& path) {
+       fs::create_symlink(folder + "/nowhere.ini", path);
+     },
+     "it is a symbolic link to nothing (No such file or directory)"},
+    {"Fifo", [](const std::string&, const std::string& path) { mkfifo(path.c_str(), 0644); },
+     "it is a FIFO, not a regular file"},
+    {"Folder", [](const std::string&, const std::string& path) { fs::create_directory(path); },
+     "it is a folder, not a regular file"},
+};
+
+class IniNotAFileTest : public ::testing::TestWithParam<TNotAFileRow> {};
+
+TEST_P(IniNotAFileTest, WriteIsRefusedAndNothingChanges) {
+  const std::string folder = TestFolder();
+  const std::string path = folder + "/settings.ini";
+  GetParam().Make(folder, path);
+  const auto before = fs::symlink_status(path).type();
+  EXPECT_EQ(IniFileProblem(path), GetParam().Reason);
+  TIniFile ini(path);
+  EXPECT_EQ(ini.ReadString("settings", "a", "default"), "default");  // and does not block
+  try {
+    ini.WriteString("settings", "a", "1");
+    ADD_FAILURE() << "the write went through";
+  } catch (const EIniFileException& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + path + ": " + GetParam().Reason);
+  }
+  EXPECT_THROW(ReplaceIniFile(path, "[s]\n"), EIniFileException);
+  EXPECT_EQ(fs::symlink_status(path).type(), before);
+  EXPECT_FALSE(fs::exists(folder + "/nowhere.ini"));
+  // No temporary file was left beside it.
+  for (const auto& entry : fs::directory_iterator(folder))
+    EXPECT_TRUE(entry.path().filename() == "settings.ini" || entry.path().filename() == "dir")
+        << entry.path();
+  EXPECT_EQ(ReadFile("/dev/null"), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, IniNotAFileTest, ::testing::ValuesIn(kNotAFile),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(IniFile, LinkChainToARegularFileIsFollowed) {
+  const std::string folder = TestFolder();
+  WriteText(folder + "/real.ini", "[s]\na=1\n");
+  fs::create_symlink("real.ini", folder + "/middle.ini");
+  fs::create_symlink("middle.ini", folder + "/link.ini");
+  EXPECT_EQ(IniFileProblem(folder + "/link.ini"), "");
+  TIniFile(folder + "/link.ini").WriteString("s", "a", "2");
+  EXPECT_TRUE(fs::is_symlink(folder + "/link.ini"));
+  EXPECT_TRUE(fs::is_symlink(folder + "/middle.ini"));
+  EXPECT_EQ(ReadFile(folder + "/real.ini"), "[s]\na=2\n");
+}
+
+TEST(IniMemory, ReadsLikeTheFile) {
+  const TIniMemory ini("; comment\n[A]\nx = 1\n\n[b]\ny=2\nY=3\n\n");
+  EXPECT_EQ(ini.Find("a", "X"), "1");
+  EXPECT_EQ(ini.Find("B", "y"), "2");
+  EXPECT_FALSE(ini.Find("b", "z").has_value());
+  EXPECT_TRUE(ini.SectionExists("b"));
+  EXPECT_FALSE(ini.SectionExists("c"));
+  EXPECT_EQ(ini.SectionLines("a"), (std::vector<std::string>{"[A]", "x = 1"}));
+}
+
 TEST(IniFile, ConcurrentWritersLoseNothing) {
   const std::string path = TestFolder() + "/a.ini";
   std::vector<std::thread> threads;

@@ -35,10 +35,13 @@ class TRecordingDialogs : public TJobDialogs {
   std::vector<std::string> Warnings, Questions;
 };
 
-TDVDTitleInfo Title(int width, int height) {
+// A title of that stored size; shown as 4:3 unless told (the plug-in's block says 0:0 then).
+TDVDTitleInfo Title(int width, int height, int aspectX = 0, int aspectY = 0) {
   TDVDTitleInfo info{};
   info.Width = width;
   info.Height = height;
+  info.DisplayAspectX = aspectX;
+  info.DisplayAspectY = aspectY;
   info.Duration = 12;
   return info;
 }
@@ -105,12 +108,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- output options --------------------------------------------------------------------
 
-TEST(BuildOutputOptions, LetterboxSetsOnlyTheFilter) {
+TEST(BuildOutputOptions, LetterboxSetsTheFilterAndTheShape) {
   TRecordingDialogs dialogs;
-  const auto out = Build(VideoParams("320x240"), "avi", Title(720, 480), "lbox", dialogs);
-  EXPECT_EQ(out.VideoFilters, "scale=320:212,pad=320:240:0:14");
+  const auto out = Build(VideoParams("320x240"), "avi", Title(720, 480, 16, 9), "lbox", dialogs);
+  // Shown as 16:9 the title is 320x180 in 320x240, with bars of 30 rows.
+  EXPECT_EQ(out.VideoFilters, "scale=320:180,pad=320:240:0:30");
   EXPECT_EQ(out.FrameSize, "");
-  EXPECT_EQ(out.AspectRatio, "");
+  EXPECT_EQ(out.AspectRatio, "320:240");
   EXPECT_EQ(out.FileFormat, "avi");
   EXPECT_EQ(out.VideoCodec, "mpeg4");
   EXPECT_EQ(out.VideoBitrate, 600000);
@@ -134,38 +138,116 @@ TEST(BuildOutputOptions, FullStretchesToTheSize) {
   EXPECT_EQ(out.FileFormat, "");  // the extension chooses
 }
 
-TEST(BuildOutputOptions, CenterKeepsTheEnginesSize) {
-  TRecordingDialogs dialogs;
-  const auto out = Build(VideoParams("400x300"), "mp4", Title(720, 576), "center", dialogs);
-  EXPECT_EQ(out.FrameSize, "");
-  EXPECT_EQ(out.VideoFilters, "");
+// Every zoom mode keeps the picture's shape as shown (full stretches it to the chosen shape),
+// and the output says which shape it is shown in.
+struct TShapeRow {
+  const char* Name;
+  const char* Format;  // the catalogue's "Format"
+  int sw, sh, AspectX, AspectY;
+  const char* Size;
+  const char* Zoom;
+  int CropTop, CropBottom, CropLeft, CropRight;  // the record's
+  const char* FrameSize;
+  const char* AspectRatio;
+  const char* Filter;
+  int OutTop, OutBottom, OutLeft, OutRight;  // the options' crops
+};
+
+void PrintTo(const TShapeRow& row, std::ostream* os) {
+  *os << row.Name;
 }
 
-TEST(BuildOutputOptions, PanAndScanCropsTheLongSideToFourThirds) {
+class ShapeTest : public ::testing::TestWithParam<TShapeRow> {};
+
+TEST_P(ShapeTest, SizeShapeFilterAndCrops) {
+  const TShapeRow& row = GetParam();
   TRecordingDialogs dialogs;
-  // 720x576 is narrower than 4:3: 576 - 720 * 3 / 4 = 36 rows go, 18 at each edge.
-  auto out = Build(VideoParams("320x240"), "mp4", Title(720, 576), "pan", dialogs);
-  EXPECT_EQ(out.CropTop, 18);
-  EXPECT_EQ(out.CropBottom, 18);
-  EXPECT_EQ(out.CropLeft, 0);
-  EXPECT_EQ(out.FrameSize, "320x240");
-  EXPECT_EQ(out.AspectRatio, "320:240");
-  // 720x405 is wider: 720 - 405 * 4 / 3 = 180 columns go, 90 at each side.
-  out = Build(VideoParams("320x240"), "mp4", Title(720, 405), "pan", dialogs);
-  EXPECT_EQ(out.CropLeft, 90);
-  EXPECT_EQ(out.CropRight, 90);
-  EXPECT_EQ(out.CropTop, 0);
-  // The record's own crops count: 720x480 less 60 rows at the top and 10 columns at the
-  // left is 710x420, wider than 4:3.
   TlvFilesRecord record;
-  record.CropTop = 60;
-  record.CropLeft = 10;
-  out = Build(VideoParams("320x240"), "mp4", Title(720, 480), "pan", dialogs, &record);
-  EXPECT_EQ(out.CropTop, 60);
-  // A = 720 - 10 = 710, Bv = 420: k = (710 - 560) / 2 = 75; (75 + 10) / 2 * 2 = 84.
-  EXPECT_EQ(out.CropLeft, 84);
-  EXPECT_EQ(out.CropRight, 84);
+  record.CropTop = row.CropTop;
+  record.CropBottom = row.CropBottom;
+  record.CropLeft = row.CropLeft;
+  record.CropRight = row.CropRight;
+  const auto out =
+      Build(VideoParams(row.Size), row.Format, Title(row.sw, row.sh, row.AspectX, row.AspectY),
+            row.Zoom, dialogs, &record);
+  EXPECT_EQ(out.FrameSize, row.FrameSize);
+  EXPECT_EQ(out.AspectRatio, row.AspectRatio);
+  EXPECT_EQ(out.VideoFilters, row.Filter);
+  EXPECT_EQ(out.CropTop, row.OutTop);
+  EXPECT_EQ(out.CropBottom, row.OutBottom);
+  EXPECT_EQ(out.CropLeft, row.OutLeft);
+  EXPECT_EQ(out.CropRight, row.OutRight);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Titles, ShapeTest,
+    ::testing::Values(
+        // Letterbox: the title's shape as shown, not its stored size.
+        TShapeRow{"Ntsc169In320x240", "swf", 720, 480, 16, 9, "320x240", "lbox", 0, 0, 0, 0, "",
+                  "320:240", "scale=320:180,pad=320:240:0:30", 0, 0, 0, 0},
+        TShapeRow{"Ntsc43In640x480", "swf", 720, 480, 4, 3, "640x480", "lbox", 0, 0, 0, 0, "",
+                  "640:480", "scale=640:480,pad=640:480:0:0", 0, 0, 0, 0},
+        TShapeRow{"Pal43In720x576", "mp4", 720, 576, 4, 3, "720x576", "lbox", 0, 0, 0, 0, "",
+                  "720:576", "scale=720:540,pad=720:576:0:18", 0, 0, 0, 0},
+        TShapeRow{"Pal169In720x576", "mp4", 720, 576, 16, 9, "720x576", "lbox", 0, 0, 0, 0, "",
+                  "720:576", "scale=720:404,pad=720:576:0:86", 0, 0, 0, 0},
+        TShapeRow{"Ntsc43In640x360", "mp4", 720, 480, 4, 3, "640x360", "lbox", 0, 0, 0, 0, "",
+                  "640:360", "scale=480:360,pad=640:360:80:0", 0, 0, 0, 0},
+        // A crop changes the shape of what is letterboxed: 720x380 of a 16:9 NTSC title is
+        // 853x380 as shown, 320x142.5 in 320x240 (the pads are kept to even pairs).
+        TShapeRow{"CroppedNtsc169In320x240", "swf", 720, 480, 16, 9, "320x240", "lbox", 50, 50, 0,
+                  0, "", "320:240", "scale=320:144,pad=320:240:0:48", 50, 50, 0, 0},
+        // "as source": the title's frame and shape where the container keeps the shape...
+        TShapeRow{"AsSourceMp4", "mp4", 720, 480, 16, 9, "as source", "lbox", 0, 0, 0, 0, "",
+                  "16:9", "scale=720:480,pad=720:480:0:0", 0, 0, 0, 0},
+        // ... and square pixels at the stored height where it does not.
+        TShapeRow{"AsSourceSwf169", "swf", 720, 480, 16, 9, "as source", "lbox", 0, 0, 0, 0, "",
+                  "854:480", "scale=854:480,pad=854:480:0:0", 0, 0, 0, 0},
+        TShapeRow{"AsSourceFlv43", "flv", 720, 480, 4, 3, "as source", "lbox", 0, 0, 0, 0, "",
+                  "640:480", "scale=640:480,pad=640:480:0:0", 0, 0, 0, 0},
+        TShapeRow{"AsSourceSwfPal43", "swf", 720, 576, 4, 3, "as source", "lbox", 0, 0, 0, 0, "",
+                  "768:576", "scale=768:576,pad=768:576:0:0", 0, 0, 0, 0},
+        // DV frames are 4:3 or 16:9: the title's.
+        TShapeRow{"PalDv169", "pal-dv", 720, 576, 16, 9, "720x576", "lbox", 0, 0, 0, 0, "", "16:9",
+                  "scale=720:576,pad=720:576:0:0", 0, 0, 0, 0},
+        // A target preset's shape holds: a 4:3 title in an NTSC DVD frame shown as 16:9.
+        TShapeRow{"NtscDvdPreset", "ntsc-dvd", 720, 480, 4, 3, "720x480", "lbox", 0, 0, 0, 0, "",
+                  "16:9", "scale=540:480,pad=720:480:90:0", 0, 0, 0, 0},
+        // Pan and scan: crop to the output's shape as shown; a 16:9 NTSC title keeps 540 of
+        // its 720 columns for 4:3.
+        TShapeRow{"PanNtsc169To4x3", "swf", 720, 480, 16, 9, "320x240", "pan", 0, 0, 0, 0,
+                  "320x240", "320:240", "", 0, 0, 90, 90},
+        TShapeRow{"PanPal43To4x3", "swf", 720, 576, 4, 3, "320x240", "pan", 0, 0, 0, 0, "320x240",
+                  "320:240", "", 0, 0, 0, 0},
+        // 720x576 is shown as 5:4: 675 of a 4:3 PAL title's 720 columns.
+        TShapeRow{"PanPal43To720x576", "mp4", 720, 576, 4, 3, "720x576", "pan", 0, 0, 0, 0,
+                  "720x576", "720:576", "", 0, 0, 22, 22},
+        TShapeRow{"PanAsSourceMp4", "mp4", 720, 480, 16, 9, "as source", "pan", 0, 0, 0, 0,
+                  "720x480", "4:3", "", 0, 0, 90, 90},
+        TShapeRow{"PanAsSourceSwf", "swf", 720, 480, 16, 9, "as source", "pan", 0, 0, 0, 0,
+                  "640x480", "640:480", "", 0, 0, 90, 90},
+        // The record's crops count: 710x420 of a 4:3 NTSC title is wider than 4:3 as shown;
+        // 630 columns stay, (40 + 10) / 2 * 2 go at each side.
+        TShapeRow{"PanWithRecordCrops", "mp4", 720, 480, 4, 3, "320x240", "pan", 60, 0, 10, 0,
+                  "320x240", "320:240", "", 60, 0, 50, 50},
+        // A 4:3 PAL title pans to 16:9 by losing rows: its 768 columns as shown take 432.
+        TShapeRow{"PanPal43To16x9", "mp4", 720, 576, 4, 3, "640x360", "pan", 0, 0, 0, 0, "640x360",
+                  "640:360", "", 72, 72, 0, 0},
+        // Full stretches to the chosen shape; "as source" is the title's shape.
+        TShapeRow{"FullSwf", "swf", 720, 480, 16, 9, "320x240", "full", 0, 0, 0, 0, "320x240",
+                  "320:240", "", 0, 0, 0, 0},
+        TShapeRow{"FullAsSourceMp4", "mp4", 720, 480, 16, 9, "as source", "full", 0, 0, 0, 0,
+                  "720x480", "16:9", "", 0, 0, 0, 0},
+        // Center keeps the stored size and says its shape, or goes square where it must.
+        TShapeRow{"CenterMp4", "mp4", 720, 480, 16, 9, "320x240", "center", 0, 0, 0, 0, "", "16:9",
+                  "", 0, 0, 0, 0},
+        TShapeRow{"CenterSwf", "swf", 720, 480, 16, 9, "320x240", "center", 0, 0, 0, 0, "854x480",
+                  "854:480", "", 0, 0, 0, 0},
+        TShapeRow{"CenterCroppedMp4", "mp4", 720, 576, 4, 3, "320x240", "center", 16, 16, 8, 8, "",
+                  "352:255", "", 16, 16, 8, 8},
+        TShapeRow{"CenterCroppedSwf", "swf", 720, 576, 4, 3, "320x240", "center", 16, 16, 8, 8,
+                  "750x544", "750:544", "", 16, 16, 8, 8}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(BuildOutputOptions, RecordCropsStay) {
   TRecordingDialogs dialogs;
@@ -343,7 +425,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, TargetPresetTest,
                                            TTargetRow{"pal-vcd", "352x288", 1, 1, "4:3"},
                                            TTargetRow{"ntsc-svcd", "480x480", 2, 2, "4:3"},
                                            TTargetRow{"pal-svcd", "480x576", 2, 1, "4:3"},
-                                           TTargetRow{"mpeg", "352x288", 0, 0, ""}));
+                                           TTargetRow{"mpeg", "352x288", 0, 0, "4:3"}));
 
 TEST(BuildOutputOptions, Mpeg2AppliesTheDvdTarget) {
   TRecordingDialogs dialogs;
@@ -386,6 +468,83 @@ TEST(BuildOutputOptions, DVFormatsApplyTheDVTarget) {
   EXPECT_EQ(pal.OptionLines, "target=pal-dv");
 }
 
+// Parameters that cannot make a working job are found before the run, with the key and why.
+struct TUnworkableRow {
+  const char* Key;
+  const char* Value;
+  const char* Format;
+  const char* Problem;  // empty: workable
+};
+
+class UnworkableParamTest : public ::testing::TestWithParam<TUnworkableRow> {};
+
+TEST_P(UnworkableParamTest, FoundWithTheKey) {
+  const auto& row = GetParam();
+  TFormatParams p = VideoParams("320x240", "flv");
+  if (std::string(row.Format) == "ntsc-dv") {
+    p = VideoParams("720x480", "dvvideo");
+    p.FrameRate = "29.97";
+    p.AudioEncoder = "pcm_s16le";
+    p.SampleRate = "48000";
+  }
+  for (int list = 0; list < plCount; ++list)
+    if (ParamListInfo(TParamList(list)).ParaKey == std::string(row.Key))
+      p.Value(TParamList(list)) = row.Value;
+  const auto problem = FindUnworkableParam(p, row.Format);
+  if (!*row.Problem) {
+    EXPECT_FALSE(problem.has_value()) << problem->Key << ": " << problem->Text;
+    return;
+  }
+  ASSERT_TRUE(problem.has_value());
+  EXPECT_EQ(problem->Key, row.Key);
+  EXPECT_EQ(problem->Text, row.Problem);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, UnworkableParamTest,
+    ::testing::Values(
+        TUnworkableRow{"paraSampleRate", "44100", "flv", ""},
+        TUnworkableRow{"paraSampleRate", "as source", "flv", ""},
+        TUnworkableRow{"paraSampleRate", "0", "flv",
+                       "\"0\" is not a sample rate (a whole number of Hz)"},
+        TUnworkableRow{"paraSampleRate", "abc", "flv",
+                       "\"abc\" is not a sample rate (a whole number of Hz)"},
+        TUnworkableRow{"paraSampleRate", "12345", "flv",
+                       "12345 Hz is not a sample rate libmp3lame takes (44100, 48000, 32000, "
+                       "22050, 24000, 16000, 11025, 12000, 8000)"},
+        TUnworkableRow{"paraFrameRate", "29.97", "flv", ""},
+        TUnworkableRow{"paraFrameRate", "100000", "flv",
+                       "\"100000\" is not a frame rate (1 to 240 pictures a second)"},
+        TUnworkableRow{"paraFrameRate", "0.5", "flv",
+                       "\"0.5\" is not a frame rate (1 to 240 pictures a second)"},
+        TUnworkableRow{"paraVideoSize", "1x1", "flv",
+                       "\"1x1\" is not a picture size (16x16 to 8192x8192)"},
+        TUnworkableRow{"paraVideoSize", "321x240", "flv",
+                       "\"321x240\" is an odd size; the encoders take even widths and heights"},
+        TUnworkableRow{"paraVideoSize", "640x", "flv", ""},  // asked about at the start
+        TUnworkableRow{"paraChannel", "0", "flv", "\"0\" is not a number of channels (1..8)"},
+        TUnworkableRow{"paraAudioBitRate", "-5", "flv",
+                       "\"-5\" is not a bit rate (kbit/s, 1..10000)"},
+        TUnworkableRow{"paraVideoBitRate", "lots", "flv",
+                       "\"lots\" is not a bit rate (kbit/s, a whole number)"},
+        TUnworkableRow{"paraVolume", "loud", "flv",
+                       "\"loud\" is not a volume (a whole number, 256 = unchanged)"},
+        TUnworkableRow{"paraAudioEncoder", "libfaac", "flv", ""},  // converts with aac
+        TUnworkableRow{"paraAudioEncoder", "nosuch", "flv",
+                       "\"nosuch\" is not an audio encoder this program has"},
+        TUnworkableRow{"paraVideoSize", "720x480", "ntsc-dv", ""},
+        TUnworkableRow{"paraVideoSize", "320x240", "ntsc-dv",
+                       "\"320x240\" does not fit DV; its pictures are 720x480"},
+        TUnworkableRow{"paraFrameRate", "25", "ntsc-dv",
+                       "\"25\" does not fit DV; it runs at 29.97 pictures a second"}),
+    [](const auto& info) {
+      std::string name =
+          std::string(info.param.Key) + "_" + info.param.Format + "_" + std::to_string(info.index);
+      for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+      return name;
+    });
+
 TEST(BuildOutputOptions, FrameRateAsWritten) {
   TRecordingDialogs dialogs;
   TFormatParams p = VideoParams("320x240");
@@ -409,6 +568,8 @@ TEST_F(OutputNameTest, NewThenNumbered) {
   const std::string first = MakeOutputFileName(*global, "DVD Title 1", ".swf", dialogs);
   EXPECT_EQ(first, out + "/DVD Title 1_(new).swf");
   EXPECT_TRUE(fs::is_directory(out));  // created on the way
+  fs::remove(first);                   // a name given back is free again
+  EXPECT_EQ(MakeOutputFileName(*global, "DVD Title 1", ".swf", dialogs), first);
   std::ofstream(first) << "x";
   const std::string second = MakeOutputFileName(*global, "DVD Title 1", ".swf", dialogs);
   EXPECT_EQ(second, out + "/DVD Title 1_(new_1).swf");
@@ -421,6 +582,24 @@ TEST_F(OutputNameTest, NewThenNumbered) {
   EXPECT_EQ(MakeOutputFileName(*global, "/media/clips/take.vob", ".mp4", dialogs),
             out + "/take_(new).mp4");
   EXPECT_TRUE(dialogs.Warnings.empty());
+}
+
+TEST_F(OutputNameTest, ChosenNameIsClaimedAndLinksAreTaken) {
+  const auto global = CreateGlobalObject();
+  const std::string out = Folder + "/out";
+  fs::create_directories(out);
+  // A link to nothing at the first name: following it would write outside the folder.
+  fs::create_symlink(Folder + "/elsewhere.swf", out + "/DVD Title 1_(new).swf");
+  TRecordingDialogs dialogs;
+  const std::string first = MakeOutputFileName(*global, "DVD Title 1", ".swf", dialogs, out);
+  EXPECT_EQ(first, out + "/DVD Title 1_(new_1).swf");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(first)));
+  EXPECT_EQ(fs::file_size(first), 0u);
+  EXPECT_FALSE(fs::exists(Folder + "/elsewhere.swf"));
+  EXPECT_TRUE(fs::is_symlink(out + "/DVD Title 1_(new).swf"));
+  // The claim alone makes the next call take the next name.
+  EXPECT_EQ(MakeOutputFileName(*global, "DVD Title 1", ".swf", dialogs, out),
+            out + "/DVD Title 1_(new_2).swf");
 }
 
 TEST_F(OutputNameTest, FolderThatCannotBeCreatedFallsBack) {

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -27,6 +28,8 @@
 #include "tests/support/test_support.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // Where a frame differs from the original: the bounding box and the count.
 struct Changes {
@@ -469,6 +472,73 @@ TEST_F(Watermarks, FileThatIsNotABitmapIsLogged) {
     EXPECT_EQ(std::string(e.what()), file + ": Bitmap image is not valid");
   }
 }
+
+// Every picture is checked before a run: each row makes a file and says what is wrong.
+struct TPictureProblemRow {
+  const char* Name;
+  void (*Make)(const std::string& path);
+  const char* Problem;  // empty: a good picture
+};
+
+std::string BmpHeader(int32_t width, int32_t height, uint16_t bpp, uint32_t compression = 0) {
+  std::string h(54, '\0');
+  const auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) h[at + size_t(i)] = char(v >> (8 * i));
+  };
+  h[0] = 'B';
+  h[1] = 'M';
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, uint32_t(width));
+  put32(22, uint32_t(height));
+  h[26] = 1;
+  h[28] = char(bpp);
+  put32(30, compression);
+  return h;
+}
+
+const TPictureProblemRow kPictureProblems[] = {
+    {"Good",
+     [](const std::string& p) {
+       WriteBmp(p, 8, 6, {1, 2, 3});
+     },
+     ""},
+    {"Missing", [](const std::string&) {}, "No such file or directory"},
+    {"Empty", [](const std::string& p) { std::ofstream{p}; }, "the file is empty"},
+    {"Text", [](const std::string& p) { std::ofstream(p) << "hello, not a picture"; },
+     "not a BMP picture"},
+    {"HeaderCut", [](const std::string& p) { std::ofstream(p) << "BM\x10\0\0"; },
+     "the BMP picture is cut short"},
+    {"PixelsCut",
+     [](const std::string& p) {
+       WriteBmp(p, 64, 64, {1, 2, 3});
+       fs::resize_file(p, 54 + 64 * 3 * 10);
+     },
+     "the BMP picture is cut short"},
+    {"Huge",
+     [](const std::string& p) {
+       std::ofstream(p, std::ios::binary) << BmpHeader(20000, 20000, 24);
+     },
+     "the picture is 20000 x 20000 pixels; pictures needing more than 256 MB are refused"},
+    {"SixteenBits",
+     [](const std::string& p) { std::ofstream(p, std::ios::binary) << BmpHeader(4, 4, 16); },
+     "a BMP picture of 16 bits per pixel (compression 0); this program reads 8, 24 and 32 "
+     "bits uncompressed"},
+    {"Folder", [](const std::string& p) { fs::create_directory(p); }, "Is a directory"},
+    {"CharacterDevice", [](const std::string& p) { fs::create_symlink("/dev/null", p); },
+     "it is a character device, not a picture file"},
+};
+
+class PictureProblemTest : public ::testing::TestWithParam<TPictureProblemRow> {};
+
+TEST_P(PictureProblemTest, SaysWhatIsWrong) {
+  const std::string path = TestFolder() + "/mark.bmp";
+  GetParam().Make(path);
+  EXPECT_EQ(WatermarkPictureProblem(path), GetParam().Problem);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, PictureProblemTest, ::testing::ValuesIn(kPictureProblems),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(Watermarks, ChangedReplacedAndDeletedPictureShowsOnTheNextFrame) {
   const std::string dir = TestFolder();
