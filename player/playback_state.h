@@ -110,8 +110,6 @@ struct PlaybackState : public TVideoOutputListener {
   static constexpr double kNoSyncThreshold = 10.0;
   static constexpr int kAudioDiffMeasures = 20;
   static constexpr double kFrameSkipFactor = 0.05;
-  // Positions closer than this to the last one reported are not reported (microseconds).
-  static constexpr int64_t kPositionThreshold = 10000;
 
   PlaybackState(TCustomPlayer& player, std::string fileName, TVideoOutput* output,
                 TOpenOptions options);
@@ -164,6 +162,14 @@ struct PlaybackState : public TVideoOutputListener {
   std::atomic<bool> PausedAtSeek{false};
   std::atomic<bool> JustSeeked{false};
   std::atomic<bool> SeekPicturePending{false};
+  static constexpr int64_t kSeekPreRoll = 1000000;
+  static constexpr double kNoSeekTarget = -1e30;
+  // Seconds of stream time the decoders drop pictures and sound before after the next flush
+  // packet (set by the demux thread before it queues the flush packets).
+  std::atomic<double> VideoSeekFrom{kNoSeekTarget};
+  std::atomic<double> AudioSeekFrom{kNoSeekTarget};
+  double VideoDropUntil = kNoSeekTarget;  // video thread
+  double AudioDropUntil = kNoSeekTarget;  // audio thread
   bool StillImage = false;
   bool LiveCapture = false;
   int64_t StartTime = 0;      // microseconds (0 when unknown)
@@ -280,6 +286,9 @@ struct PlaybackState : public TVideoOutputListener {
   void StreamClose();  // abort and join everything (play thread, or a closer)
   void AbortQueues();
   void RequestSeek(int64_t pos, int64_t rel, int flags);
+  // Seeks the demuxer (demux thread). For a time, lands up to kSeekPreRoll early and has the
+  // decoders drop what comes before `target` (AV_TIME_BASE units).
+  int SeekInput(int64_t target, int64_t rel, int flags);
   // The component's Seek without waiting: APTS microseconds from the start (or a byte
   // position with kSeekByte).
   void SeekTo(uint8_t flags, int64_t pts);

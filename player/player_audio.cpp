@@ -148,6 +148,15 @@ int PlaybackState::AudioDecodeFrame(double& pts) {
       }
       if (samples == 0) continue;
       const int size = samples * bytesPerFrame;
+      if (AudioDropUntil != kNoSeekTarget) {
+        // After a seek by time: the sound before the target is not played.
+        const double end = AudioClockValue + double(size) / (double(bytesPerFrame) * AudioRate);
+        if (end <= AudioDropUntil) {
+          AudioClockValue = end;
+          continue;
+        }
+        AudioDropUntil = kNoSeekTarget;
+      }
       pts = AudioClockValue;
       AudioClockValue += double(size) / (double(bytesPerFrame) * AudioRate);
       return size;
@@ -159,6 +168,7 @@ int PlaybackState::AudioDecodeFrame(double& pts) {
     if (flush) {
       avcodec_flush_buffers(AudioCodec.get());
       AudioPacketPending = false;
+      AudioDropUntil = AudioSeekFrom.exchange(kNoSeekTarget);
       continue;
     }
     if (AudioPacket->pts != AV_NOPTS_VALUE)

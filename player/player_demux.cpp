@@ -126,7 +126,7 @@ bool PlaybackState::OpenInput() {
   if (Options.PlayStart != kNoPTS) {
     int64_t timestamp = Options.PlayStart;
     if (ic->start_time != AV_NOPTS_VALUE) timestamp += ic->start_time;
-    if (avformat_seek_file(ic, -1, INT64_MIN, timestamp, INT64_MAX, 0) < 0)
+    if (SeekInput(timestamp, 0, 0) < 0)
       GlobalLogger().LogFmt(&Player, llError, "%s: could not seek to position %0.3f",
                             FileName.c_str(), double(timestamp) / 1000000.0);
   }
@@ -306,13 +306,7 @@ void PlaybackState::ReadLoop() {
         av_read_play(ic);
     }
     if (SeekRequest) {
-      const int64_t target = SeekPos, rel = SeekRel;
-      const int flags = SeekFlags;
-      const int64_t lower = rel > 0 ? target - rel + 2 : INT64_MIN;
-      const int64_t upper = rel < 0 ? target - rel - 2 : INT64_MAX;
-      int ret = avformat_seek_file(ic, -1, lower, target, upper, flags);
-      if (ret < 0) ret = av_seek_frame(ic, -1, target, flags);
-      if (ret < 0) ret = av_seek_frame(ic, -1, target, flags ^ AVSEEK_FLAG_BACKWARD);
+      const int ret = SeekInput(SeekPos, SeekRel, SeekFlags);
       if (ret < 0) {
         GlobalLogger().LogFmt(&Player, llError, "%s: error while seeking", FileName.c_str());
         if (video) FrameQueued.Set();
@@ -399,6 +393,29 @@ void PlaybackState::ReadLoop() {
       SubtitleQueue.Put(packet.get());
     av_packet_unref(packet.get());
   }
+}
+
+int PlaybackState::SeekInput(int64_t target, int64_t rel, int flags) {
+  AVFormatContext* ic = Format.get();
+  const bool byTime = !(flags & (AVSEEK_FLAG_BYTE | AVSEEK_FLAG_FRAME));
+  // Program streams have no index: a demuxer lands on the first packet past the time it is
+  // given, usually inside a group of pictures whose key picture it then misses. Landing a
+  // second early lets the decoder start at a key picture; what comes before the target is
+  // decoded but neither shown nor heard.
+  int64_t at = target;
+  const int64_t first = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
+  if (byTime && rel == 0 && target - kSeekPreRoll > first) at = target - kSeekPreRoll;
+  const int64_t lower = rel > 0 ? at - rel + 2 : INT64_MIN;
+  const int64_t upper = rel < 0 ? at - rel - 2 : INT64_MAX;
+  int ret = avformat_seek_file(ic, -1, lower, at, upper, flags);
+  if (ret < 0) ret = av_seek_frame(ic, -1, at, flags);
+  if (ret < 0) ret = av_seek_frame(ic, -1, at, flags ^ AVSEEK_FLAG_BACKWARD);
+  if (ret >= 0) {
+    const double from = byTime && at != target ? double(target) / AV_TIME_BASE : kNoSeekTarget;
+    VideoSeekFrom = from;
+    AudioSeekFrom = from;
+  }
+  return ret;
 }
 
 void PlaybackState::AbortQueues() {

@@ -26,6 +26,15 @@ struct TPlayerEventItem {
   int64_t PTS = 0;
 };
 
+// Whether a position is reported: the first one, and any that moved more than 10,000
+// microseconds from the last one reported.
+constexpr int64_t kPositionThreshold = 10000;
+inline bool PositionWorthReporting(int64_t lastReported, int64_t position) {
+  if (lastReported == kNoPTS) return true;
+  const int64_t move = position > lastReported ? position - lastReported : lastReported - position;
+  return move > kPositionThreshold;
+}
+
 class TPlayerEventRing {
  public:
   static constexpr int kSlots = 10;

@@ -432,8 +432,7 @@ void PlaybackState::UpdatePosition() {
       if (LastReportedPosition != Duration) LastReportedPosition = 0;
     }
     CurrentPosition = position;
-    if (LastReportedPosition == kNoPTS ||
-        std::llabs(position - LastReportedPosition) > kPositionThreshold) {
+    if (PositionWorthReporting(LastReportedPosition, position)) {
       LastReportedPosition = position;
       if (Player.OnPosition && !Player.FDestroying) Ring.Push({pekPosition, psPlay, position});
     }

@@ -93,6 +93,13 @@ void PlaybackState::FlushPictures() {
   }
   SkipRatio = 1;
   SkipCounter = 0;
+  VideoDropUntil = VideoSeekFrom.exchange(kNoSeekTarget);
+  if (VideoDropUntil != kNoSeekTarget) {
+    // The clock restarts at the target: measured against the sound from there, the first
+    // pictures are on time rather than late by the distance of the seek (and dropped).
+    VideoCurrentPts = VideoDropUntil;
+    VideoCurrentPtsDrift = VideoDropUntil - NowSeconds();
+  }
   SeekPicturePending = true;
 }
 
@@ -124,6 +131,15 @@ bool PlaybackState::DecodePicture(AVFrame* frame, const AVPacket* packet, bool& 
     else if (dts != AV_NOPTS_VALUE)
       stamp = dts;
     frame->pts = stamp;
+
+    // After a seek by time: the pictures before the target only prepare the decoder.
+    if (VideoDropUntil != kNoSeekTarget) {
+      if (double(stamp) * av_q2d(VideoStream->time_base) < VideoDropUntil - FrameDuration / 2) {
+        av_frame_unref(frame);
+        continue;
+      }
+      VideoDropUntil = kNoSeekTarget;
+    }
 
     // The skip ratio drops pictures while the display falls behind.
     SkipCounter += 1;
