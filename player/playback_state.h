@@ -126,6 +126,7 @@ struct PlaybackState : public TVideoOutputListener {
   int Status = 0;  // 0 opening, 1 reading, -1 failed, -2 failed and finished
   std::string OpenError;
   TManualEvent ReadingAllowed{false};  // set by Open once the probe is attached
+  TManualEvent DemuxDone{false};       // the demux thread is about to end
   bool SdlAudioStarted = false;        // the audio subsystem was initialised for this file
 
   // --- The component's per-file objects ---

@@ -150,6 +150,8 @@ bool TCustomPlayer::Open(const std::string& AFileName, TVideoOutput* AScreenHand
       *this, AFileName, options.DisableDisplay ? nullptr : AScreenHandle, options);
   if (!options.DisableAudio) {
     std::lock_guard lock(SdlLock());
+    // SDL would otherwise catch SIGINT and SIGTERM for an event loop the player does not run.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
       s->SdlAudioStarted = true;
       GlobalLogger().LogFmt(this, llDebug, "using audio driver: %s",
@@ -171,7 +173,7 @@ bool TCustomPlayer::Open(const std::string& AFileName, TVideoOutput* AScreenHand
       WaitServing([&] { return status() != 0; }, std::chrono::milliseconds(OpenTimeout()));
   if (!answered) {
     // The input blocks: leave it to finish in the background.
-    SetLastError(FormatErrorMessage(AFileName, AVERROR(ETIMEDOUT)));
+    SetLastError(AFileName + ": the input did not answer (timed out)");
     s->Abandoned = true;
     s->AbortRequest = true;
     s->AbortQueues();
@@ -392,11 +394,8 @@ void TCustomPlayer::ReapRetired(bool all) {
         PlaybackState& s = **it;
         const bool playDone = !s.PlayThread.joinable() || s.PlayThreadDone.IsSet();
         const bool eventDone = !s.EventThread.joinable() || s.EventThreadDone.IsSet();
-        bool demuxDone = true;
-        if (!s.PlayThread.joinable() && s.DemuxThread.joinable()) {
-          std::lock_guard status(s.StatusLock);
-          demuxDone = s.Status == -2;
-        }
+        const bool demuxDone =
+            s.PlayThread.joinable() || !s.DemuxThread.joinable() || s.DemuxDone.IsSet();
         if (playDone && eventDone && demuxDone) {
           next = *it;
           FRetired.erase(it);
@@ -408,12 +407,7 @@ void TCustomPlayer::ReapRetired(bool all) {
     }
     if (!next->PlayThread.joinable() && next->DemuxThread.joinable()) {
       // Opening never finished: the demux thread cleans up by itself.
-      WaitServing(
-          [&] {
-            std::lock_guard status(next->StatusLock);
-            return next->Status == -2;
-          },
-          std::chrono::hours(24));
+      WaitServing(next->DemuxDone, std::chrono::hours(24));
       next->DemuxThread.join();
       if (next->SdlAudioStarted) {
         std::lock_guard lock(SdlLock());

@@ -78,6 +78,7 @@ void PlaybackState::DemuxMain() {
   if (VideoStream) CloseStreamComponent(VideoStreamIndex);
   if (SubtitleStream) CloseStreamComponent(SubtitleStreamIndex);
   if (!opened) SetStatus(-2);
+  DemuxDone.Set();
 }
 
 bool PlaybackState::OpenInput() {
@@ -371,17 +372,23 @@ void PlaybackState::ReadLoop() {
     }
     if (ret < 0) {
       if (video) FrameQueued.Set();
-      const bool atEnd = ret == AVERROR_EOF || (ic->pb && avio_feof(ic->pb) && !ic->pb->error);
+      // A failed read (a sector the drive cannot read) often reaches us as the end of the
+      // input; the input remembers it.
+      AVIOContext* pb = ic->pb;
+      const int readError = MediaInputReadError(ic);
+      const bool ioError = readError < 0;
+      const int code = ioError && ret == AVERROR_EOF ? readError : ret;
+      const bool atEnd = !ioError && (ret == AVERROR_EOF || (pb && avio_feof(pb)));
       if (!StillImage && !EofReported) {
         EofReported = true;
         if (atEnd)
           GlobalLogger().LogFmt(&Player, llInfo, "reach end of file: %s", FileName.c_str());
         else
-          GlobalLogger().LogFmt(&Player, llError, "error #%d while reading file: %s", ret,
+          GlobalLogger().LogFmt(&Player, llError, "error #%d while reading file: %s", code,
                                 FileName.c_str());
       }
       if (atEnd) eof = true;
-      if (ic->pb && ic->pb->error) break;
+      if (ioError) break;
       if (!atEnd) Sleep(100);
       continue;
     }
