@@ -70,7 +70,7 @@ struct FramePicture {
   double Pts = 0;     // seconds
   double Target = 0;  // when to show it (NowSeconds() clock)
   int64_t Pos = -1;
-  int Serial = 0;
+  bool FirstAfterSeek = false;  // shown even when late: a seek always shows its picture
   std::unique_ptr<TOverlay> Overlay;
   int Width = 0, Height = 0;
   bool Allocated = false;
@@ -153,7 +153,6 @@ struct PlaybackState : public TVideoOutputListener {
   std::atomic<int> SeekFlags{0};
   std::atomic<int64_t> SeekPos{0};
   std::atomic<int64_t> SeekRel{0};
-  std::atomic<int> SeekSerial{0};  // bumped by each executed seek
   std::atomic<bool> Reading{false};
   std::atomic<bool> EofReported{false};
   std::atomic<bool> EndFlagged{false};
@@ -197,6 +196,7 @@ struct PlaybackState : public TVideoOutputListener {
   std::atomic<double> AudioClockPublished{0};
   std::atomic<int> AudioBufferLeft{0};  // bytes of the current chunk not yet played
   std::atomic<int64_t> AudioCallbackTime{0};
+  std::atomic<double> AudioClockReset{-1e30};  // set by a seek, taken by the audio thread
   double AudioDiffCum = 0, AudioDiffAvgCoef = 0, AudioDiffThreshold = 0;
   int AudioDiffAvgCount = 0;
   int SyncType = 0;  // 0 audio master, 1 video master, 2 external clock
@@ -249,13 +249,12 @@ struct PlaybackState : public TVideoOutputListener {
   AVFilterContext* GraphSink = nullptr;
   int GraphWidth = 0, GraphHeight = 0, GraphFormat = -1;
   FrameConverter HookConverter;
-  int PictureSerial = 0;  // video thread: the serial of the pictures it queues
+  bool FirstAfterFlush = false;  // video thread: the next picture is the first after a seek
 
   std::mutex PictureLock;
   std::condition_variable PictureCond;
   FramePicture Pictures[kPictureRing];
   int PictureSize = 0, PictureRead = 0, PictureWrite = 0;
-  std::atomic<int> DisplaySerial{0};  // pictures of an older serial are never shown
 
   // Play thread: the surface, and a copy of what it shows (for redraws).
   int DisplayWidth = 0, DisplayHeight = 0, DisplayLeft = 0, DisplayTop = 0;

@@ -51,6 +51,12 @@ void PlaybackState::AudioCallbackEntry(void* opaque, uint8_t* stream, int len) {
 void PlaybackState::AudioCallback(uint8_t* stream, int len) {
   AudioCallbackTime = av_gettime_relative();
   std::memset(stream, 0, size_t(len));
+  const double reset = AudioClockReset.exchange(kNoSeekTarget);
+  if (reset != kNoSeekTarget) {
+    // A seek: what is left of the chunk from before it is not played.
+    AudioClockValue = reset;
+    AudioBufferIndex = AudioBufferSize;
+  }
   while (len > 0) {
     if (AudioBufferIndex >= AudioBufferSize) {
       if (AudioQueue.Aborted()) break;

@@ -411,16 +411,34 @@ int PlaybackState::SeekInput(int64_t target, int64_t rel, int flags) {
   // decoded but neither shown nor heard.
   int64_t at = target;
   const int64_t first = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
-  if (byTime && rel == 0 && target - kSeekPreRoll > first) at = target - kSeekPreRoll;
-  const int64_t lower = rel > 0 ? at - rel + 2 : INT64_MIN;
-  const int64_t upper = rel < 0 ? at - rel - 2 : INT64_MAX;
-  int ret = avformat_seek_file(ic, -1, lower, at, upper, flags);
-  if (ret < 0) ret = av_seek_frame(ic, -1, at, flags);
-  if (ret < 0) ret = av_seek_frame(ic, -1, at, flags ^ AVSEEK_FLAG_BACKWARD);
+  int ret = -1;
+  if (byTime && target - kSeekPreRoll <= first) {
+    // Within the first second: read from the beginning. A time search there lands wherever
+    // the first time stamp it meets happens to be, in a program stream often past the
+    // first picture; such a stream starts at its first byte.
+    if (ic->iformat && std::string(ic->iformat->name) == "mpeg")
+      ret = av_seek_frame(ic, -1, 0, AVSEEK_FLAG_BYTE);
+    if (ret < 0) ret = avformat_seek_file(ic, -1, INT64_MIN, first, first, flags & ~AVSEEK_FLAG_ANY);
+  }
+  if (ret < 0) {
+    if (byTime && rel == 0 && target - kSeekPreRoll > first) at = target - kSeekPreRoll;
+    const int64_t lower = rel > 0 ? at - rel + 2 : INT64_MIN;
+    const int64_t upper = rel < 0 ? at - rel - 2 : INT64_MAX;
+    ret = avformat_seek_file(ic, -1, lower, at, upper, flags);
+    if (ret < 0) ret = av_seek_frame(ic, -1, at, flags);
+    if (ret < 0) ret = av_seek_frame(ic, -1, at, flags ^ AVSEEK_FLAG_BACKWARD);
+  }
   if (ret >= 0) {
-    const double from = byTime && at != target ? double(target) / AV_TIME_BASE : kNoSeekTarget;
+    const double from = byTime ? double(target) / AV_TIME_BASE : kNoSeekTarget;
     VideoSeekFrom = from;
     AudioSeekFrom = from;
+    if (byTime && AudioStream) {
+      // The sound's clock restarts at the target too: a paused player decodes no sound, and
+      // a clock left where the seek began makes the first pictures late (and dropped).
+      AudioClockReset = from;
+      AudioBufferLeft = 0;
+      AudioClockPublished = from;
+    }
   }
   return ret;
 }
@@ -487,6 +505,9 @@ void PlaybackState::TogglePause() {
     Paused = false;
   } else {
     if (HasVideo()) FrameQueued.WaitFor(std::chrono::milliseconds(250));
+    // A seek whose picture is not queued yet still shows it, as a seek made while paused
+    // does (the video thread decodes on until that picture).
+    if (SeekRequest || (HasVideo() && JustSeeked)) PausedAtSeek = true;
     Paused = true;
   }
 }

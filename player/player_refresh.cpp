@@ -151,7 +151,8 @@ void PlaybackState::VideoRefresh(bool displayNow) {
       }
       if (displayNow) {
         const bool justSeeked = JustSeeked;
-        if ((now > nextTarget && !LiveCapture) || justSeeked) {
+        const bool late = now > nextTarget && !LiveCapture && !picture.FirstAfterSeek;
+        if (late || justSeeked) {
           SkipRatio = SkipRatio * float(1.0 + kFrameSkipFactor);
           if (PictureSize > 1 || now > nextTarget + 0.5 || justSeeked) {
             PictureRead = (PictureRead + 1) % kPictureRing;
@@ -382,7 +383,7 @@ void PlaybackState::DrawAudioVisualisation() {
     if (Rdft) av_tx_uninit(&Rdft);
     RdftBits = bits;
     const float scale = 1.0f;
-    if (av_tx_init(&Rdft, &RdftFn, AV_TX_FLOAT_RDFT, 0, transform, &scale, 0) < 0) {
+    if (av_tx_init(&Rdft, &RdftFn, AV_TX_FLOAT_RDFT, 0, transform, &scale, AV_TX_UNALIGNED) < 0) {
       Rdft = nullptr;
       return;
     }

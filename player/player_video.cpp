@@ -101,6 +101,7 @@ void PlaybackState::FlushPictures() {
     VideoCurrentPtsDrift = VideoDropUntil - NowSeconds();
   }
   SeekPicturePending = true;
+  FirstAfterFlush = true;
 }
 
 // Decodes what the decoder gives for `packet` (null: the end) into pictures and queues the
@@ -276,6 +277,8 @@ int PlaybackState::QueuePicture(AVFrame* frame, double pts, int64_t pos) {
   }
   picture.Frame.reset(av_frame_clone(frame));
   picture.Pos = pos;
+  picture.FirstAfterSeek = FirstAfterFlush;
+  FirstAfterFlush = false;
 
   lock.lock();
   PictureWrite = (PictureWrite + 1) % kPictureRing;

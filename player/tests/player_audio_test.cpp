@@ -172,4 +172,30 @@ TEST_F(PlayerAudio, AudioOnlyFileShowsTheWaveform) {
   player.Stop(true);
 }
 
+// The spectrum: one column per refresh, brightest at the tone's frequency (200 Hz of 4 kHz
+// over 256 rows of the transform: row 12 or 13 from the bottom).
+TEST_F(PlayerAudio, SpectrumShowsTheTonesFrequency) {
+  const std::string wav = TestFolder() + "/tone.wav";
+  WriteToneWav(wav, 4.0, 8000, 200);
+  TRecordingOutput output(320, 240, 4);
+  TMediaPlayer player;
+  player.SetShowAudioMode(2);
+  ASSERT_TRUE(player.Open(wav, &output)) << player.LastError();
+  ASSERT_TRUE(PumpUntil([&] { return output.ScreenCount() >= 40; }));
+  player.Stop(true);
+  const TRecordedScreen last = output.Screens().back();
+  ASSERT_EQ(last.Changed.Width, 1);
+  const int column = last.Changed.X;
+  int brightest = -1, level = -1;
+  for (int y = 0; y < 240; ++y) {
+    const uint8_t* p = last.Screen.ScanLine(y) + column * 3;
+    if (p[2] > level) {
+      level = p[2];
+      brightest = y;
+    }
+  }
+  EXPECT_NEAR(239 - brightest, 12.8, 1.5);
+  EXPECT_GT(level, 100);
+}
+
 }  // namespace

@@ -37,7 +37,10 @@ class TQtEnvironment : public ::testing::Environment {
 const auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
 
 QApplication& App() {
-  if (!gApp) gApp = std::make_unique<QApplication>(gArgc, gArgv);
+  if (!gApp) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    gApp = std::make_unique<QApplication>(gArgc, gArgv);
+  }
   return *gApp;
 }
 
