@@ -228,10 +228,10 @@ void AudioVideoOffset(const fs::path& disc, const fs::path& work) {
     worst = std::max(worst, std::fabs(o));
     within += std::fabs(o) <= 40;
   }
-  std::printf("  %zu flashes, %zu beeps; picture minus sound: mean %.1f ms, worst |%.1f| ms, "
-              "%d of %zu within 40 ms (target: all)\n",
-              output.Flashes.size(), onsets.size(), sum / offsets.size(), worst, within,
-              offsets.size());
+  std::printf(
+      "  %zu flashes, %zu beeps; picture minus sound: mean %.1f ms, worst |%.1f| ms, "
+      "%d of %zu within 40 ms (target: all)\n",
+      output.Flashes.size(), onsets.size(), sum / offsets.size(), worst, within, offsets.size());
 }
 
 }  // namespace
@@ -266,7 +266,10 @@ int main(int argc, char** argv) {
   if (mpv) {
     std::vector<double> runs;
     for (int i = 0; i < 5; ++i)
-      runs.push_back(ChildCpu("mpv --no-config --really-quiet --vo=null --ao=null --frames=1 '" + vob + "'").Wall * 1000);
+      runs.push_back(
+          ChildCpu("mpv --no-config --really-quiet --vo=null --ao=null --frames=1 '" + vob + "'")
+              .Wall *
+          1000);
     std::sort(runs.begin(), runs.end());
     std::printf("  mpv, whole process to one picture of the VOB: %.1f ms\n", runs[2]);
   }
@@ -277,11 +280,14 @@ int main(int argc, char** argv) {
   std::printf("  dvdswf-play: %.1f %% of one core (%.2f s CPU in %.1f s)\n",
               100 * ours.Cpu / ours.Wall, ours.Cpu, ours.Wall);
   if (mpv) {
-    const TCpu theirs = ChildCpu("mpv --no-config --really-quiet --vo=null --ao=null --length=20 "
-                                 "--vf=scale=720:576,format=bgra '" + vob + "'");
-    std::printf("  mpv:         %.1f %% of one core (%.2f s CPU in %.1f s); ratio %.2f (target <= 1.5)\n",
-                100 * theirs.Cpu / theirs.Wall, theirs.Cpu, theirs.Wall,
-                (ours.Cpu / ours.Wall) / (theirs.Cpu / theirs.Wall));
+    const TCpu theirs = ChildCpu(
+        "mpv --no-config --really-quiet --vo=null --ao=null --length=20 "
+        "--vf=scale=720:576,format=bgra '" +
+        vob + "'");
+    std::printf(
+        "  mpv:         %.1f %% of one core (%.2f s CPU in %.1f s); ratio %.2f (target <= 1.5)\n",
+        100 * theirs.Cpu / theirs.Wall, theirs.Cpu, theirs.Wall,
+        (ours.Cpu / ours.Wall) / (theirs.Cpu / theirs.Wall));
   }
 
   std::printf("\n3. Audio/video offset over 60 s\n");

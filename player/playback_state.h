@@ -78,7 +78,7 @@ struct FramePicture {
 };
 
 struct SubtitlePicture {
-  double Pts = 0;  // seconds
+  double Pts = 0;             // seconds
   double Start = 0, End = 0;  // display window, seconds (absolute)
   std::vector<TSubtitleBitmap> Rects;
 };
@@ -172,9 +172,9 @@ struct PlaybackState : public TVideoOutputListener {
   double AudioDropUntil = kNoSeekTarget;  // audio thread
   bool StillImage = false;
   bool LiveCapture = false;
-  int64_t StartTime = 0;      // microseconds (0 when unknown)
-  int64_t Duration = -1;      // microseconds (-1 when unknown)
-  int64_t AudioDuration = -1; // microseconds
+  int64_t StartTime = 0;       // microseconds (0 when unknown)
+  int64_t Duration = -1;       // microseconds (-1 when unknown)
+  int64_t AudioDuration = -1;  // microseconds
 
   // --- Audio ---
   int AudioStreamIndex = -1;
@@ -231,10 +231,10 @@ struct PlaybackState : public TVideoOutputListener {
   AVStream* VideoStream = nullptr;
   AVCodecContextPtr VideoCodec;
   TStreamQueue VideoQueue;
-  double FrameDuration = 0.04;  // seconds per picture (the codec's time base)
-  double FrameTimer = 0;        // PictureLock
-  double FrameLastPts = 0;      // PictureLock
-  double FrameLastDelay = 0.04; // PictureLock
+  double FrameDuration = 0.04;             // seconds per picture (the codec's time base)
+  double FrameTimer = 0;                   // PictureLock
+  double FrameLastPts = 0;                 // PictureLock
+  double FrameLastDelay = 0.04;            // PictureLock
   std::atomic<double> VideoClockValue{0};  // video thread: the next picture's expected time
   std::atomic<double> VideoCurrentPts{0};
   std::atomic<double> VideoCurrentPtsDrift{0};

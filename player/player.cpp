@@ -18,7 +18,6 @@ constexpr auto kStopStep = std::chrono::milliseconds(100);
 constexpr int kStopRetriesReading = 10;
 constexpr int kStopRetriesAny = 20;
 
-
 bool OnThreadOf(const PlaybackState& s) {
   const auto me = std::this_thread::get_id();
   return me == s.PlayThread.get_id() || me == s.EventThread.get_id() ||
@@ -117,8 +116,7 @@ std::shared_ptr<PlaybackState> TCustomPlayer::CurrentStream() const {
   return FStream;
 }
 
-bool TCustomPlayer::Open(const std::string& AFileName, TVideoOutput* AScreenHandle,
-                         bool APaused) {
+bool TCustomPlayer::Open(const std::string& AFileName, TVideoOutput* AScreenHandle, bool APaused) {
   if (!LibrariesReady()) {
     SetLastError("libav or libsdl not loaded.");
     GlobalLogger().Log(this, llError, "libav or libsdl not loaded.");
@@ -216,7 +214,9 @@ bool TCustomPlayer::Open(const std::string& AFileName, TVideoOutput* AScreenHand
   const int64_t duration = s->StillImage ? 0 : s->Duration;
   int screenWidth = ScreenWidth(), screenHeight = ScreenHeight();
   if (OnFileOpen && !FDestroying) {
-    auto raise = [&] { OnFileOpen(this, duration, frameWidth, frameHeight, screenWidth, screenHeight); };
+    auto raise = [&] {
+      OnFileOpen(this, duration, frameWidth, frameHeight, screenWidth, screenHeight);
+    };
     try {
       if (TriggerEventInMainThread)
         CallInMainThread(raise);

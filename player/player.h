@@ -48,9 +48,8 @@ struct PlaybackState;  // player/playback_state.h
 // ADuration: microseconds (0 for still pictures, -1 unknown). AFrameWidth/AFrameHeight: the
 // video's picture size, -1 x -1 without video. AScreenWidth/AScreenHeight start as
 // ScreenWidth/ScreenHeight; the handler may set them (0: the output window's size).
-using TFileOpenEvent =
-    std::function<void(TCustomPlayer* Sender, int64_t ADuration, int AFrameWidth,
-                       int AFrameHeight, int& AScreenWidth, int& AScreenHeight)>;
+using TFileOpenEvent = std::function<void(TCustomPlayer* Sender, int64_t ADuration, int AFrameWidth,
+                                          int AFrameHeight, int& AScreenWidth, int& AScreenHeight)>;
 // APTS: microseconds from the start of the file.
 using TPositionEvent = std::function<void(TCustomPlayer* Sender, int64_t APTS)>;
 using TPlayStateEvent = std::function<void(TCustomPlayer* Sender, TPlayState AState)>;

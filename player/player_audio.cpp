@@ -123,15 +123,16 @@ int PlaybackState::AudioDecodeFrame(double& pts) {
         AVChannelLayout out{};
         av_channel_layout_default(&out, AudioChannels);
         SwrContext* converter = nullptr;
-        int made = swr_alloc_set_opts2(&converter, &out, AV_SAMPLE_FMT_S16, AudioRate,
-                                       &frame->ch_layout, AVSampleFormat(frame->format),
-                                       frame->sample_rate, 0, nullptr);
+        int made =
+            swr_alloc_set_opts2(&converter, &out, AV_SAMPLE_FMT_S16, AudioRate, &frame->ch_layout,
+                                AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
         SwrContextPtr owned(converter);
         if (made >= 0) made = swr_init(converter);
         av_channel_layout_uninit(&out);
         if (made < 0) {
           const char* from = av_get_sample_fmt_name(AVSampleFormat(frame->format));
-          GlobalLogger().LogFmt(&Player, llError, "Cannot convert %s sample format to %s sample format",
+          GlobalLogger().LogFmt(&Player, llError,
+                                "Cannot convert %s sample format to %s sample format",
                                 from ? from : "?", av_get_sample_fmt_name(AV_SAMPLE_FMT_S16));
           av_frame_unref(frame);
           continue;

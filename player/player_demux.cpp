@@ -94,10 +94,10 @@ bool PlaybackState::OpenInput() {
   }
   AVDictionary* raw = nullptr;
   if (Options.FrameWidth > 0 && Options.FrameHeight > 0)
-    av_dict_set(&raw, "video_size",
-                (std::to_string(Options.FrameWidth) + "x" + std::to_string(Options.FrameHeight))
-                    .c_str(),
-                0);
+    av_dict_set(
+        &raw, "video_size",
+        (std::to_string(Options.FrameWidth) + "x" + std::to_string(Options.FrameHeight)).c_str(),
+        0);
   std::unique_ptr<AVDictionary, AVDictionaryFree> demuxerOptions(raw);
   const AVIOInterruptCB interrupt{DecodeInterrupt, this};
   AVFormatContext* context = nullptr;
@@ -264,9 +264,7 @@ void PlaybackState::CloseStreamComponent(int index) {
     }
     case AVMEDIA_TYPE_VIDEO: {
       VideoQueue.Abort();
-      {
-        std::lock_guard lock(PictureLock);
-      }
+      { std::lock_guard lock(PictureLock); }
       PictureCond.notify_all();
       if (VideoThread.joinable()) VideoThread.join();
       VideoQueue.Flush();
@@ -418,7 +416,8 @@ int PlaybackState::SeekInput(int64_t target, int64_t rel, int flags) {
     // first picture; such a stream starts at its first byte.
     if (ic->iformat && std::string(ic->iformat->name) == "mpeg")
       ret = av_seek_frame(ic, -1, 0, AVSEEK_FLAG_BYTE);
-    if (ret < 0) ret = avformat_seek_file(ic, -1, INT64_MIN, first, first, flags & ~AVSEEK_FLAG_ANY);
+    if (ret < 0)
+      ret = avformat_seek_file(ic, -1, INT64_MIN, first, first, flags & ~AVSEEK_FLAG_ANY);
   }
   if (ret < 0) {
     if (byTime && rel == 0 && target - kSeekPreRoll > first) at = target - kSeekPreRoll;
@@ -447,13 +446,9 @@ void PlaybackState::AbortQueues() {
   AudioQueue.Abort();
   VideoQueue.Abort();
   SubtitleQueue.Abort();
-  {
-    std::lock_guard lock(PictureLock);
-  }
+  { std::lock_guard lock(PictureLock); }
   PictureCond.notify_all();
-  {
-    std::lock_guard lock(SubtitleLock);
-  }
+  { std::lock_guard lock(SubtitleLock); }
   SubtitleCond.notify_all();
 }
 

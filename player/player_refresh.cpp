@@ -239,8 +239,7 @@ void PlaybackState::DrawPicture(FramePicture& picture) {
     if (!Subtitles.empty() && picture.Pts >= Subtitles.front().Start)
       for (const TSubtitleBitmap& rect : Subtitles.front().Rects) BlendSubtitle(overlay, rect);
   }
-  const TVideoRect rect =
-      PictureRect(aspect, DisplayLeft, DisplayTop, DisplayWidth, DisplayHeight);
+  const TVideoRect rect = PictureRect(aspect, DisplayLeft, DisplayTop, DisplayWidth, DisplayHeight);
   const int64_t pts = std::llround(picture.Pts * 1000000.0) - StartTime;
   if (Output) Output->DisplayOverlay(overlay, rect, pts);
 
@@ -270,11 +269,9 @@ void PlaybackState::RedrawLast() {
     return;
   }
   if (!LastShownOverlay || !Output) return;
-  const double aspect =
-      DrawAspect(Player.AspectRatio(), LastShownSar, LastShownOverlay->Width(),
-                 LastShownOverlay->Height(), DisplayWidth, DisplayHeight);
-  const TVideoRect rect =
-      PictureRect(aspect, DisplayLeft, DisplayTop, DisplayWidth, DisplayHeight);
+  const double aspect = DrawAspect(Player.AspectRatio(), LastShownSar, LastShownOverlay->Width(),
+                                   LastShownOverlay->Height(), DisplayWidth, DisplayHeight);
+  const TVideoRect rect = PictureRect(aspect, DisplayLeft, DisplayTop, DisplayWidth, DisplayHeight);
   std::lock_guard overlayLock(LastShownOverlay->Lock());
   Output->DisplayOverlay(*LastShownOverlay, rect, LastShownPts);
 }
@@ -353,7 +350,8 @@ void PlaybackState::DrawAudioVisualisation() {
     }
     const int count = (mode == 1 ? width : 2 * half) * channels;
     samples.resize(size_t(count));
-    for (int i = 0; i < count; ++i) samples[size_t(i)] = SampleRing[size_t(Wrap(start + i, kSampleRing))];
+    for (int i = 0; i < count; ++i)
+      samples[size_t(i)] = SampleRing[size_t(Wrap(start + i, kSampleRing))];
   }
 
   if (mode == 1) {
@@ -404,8 +402,8 @@ void PlaybackState::DrawAudioVisualisation() {
     double value[2];
     for (int ch = 0; ch < 2; ++ch) {
       const AVComplexFloat& bin = RdftOut[ch][size_t(std::min(y, half))];
-      value[ch] = std::min(255.0, std::sqrt(norm * std::sqrt(double(bin.re) * bin.re +
-                                                             double(bin.im) * bin.im)));
+      value[ch] = std::min(
+          255.0, std::sqrt(norm * std::sqrt(double(bin.re) * bin.re + double(bin.im) * bin.im)));
     }
     const int row = height - 1 - y;
     FillRect(Screen, SpectrumColumn, row, 1, 1, uint8_t(value[0]), uint8_t(value[1]),

@@ -29,7 +29,8 @@ bool PlaybackState::ConfigureGraph(const AVFrame* frame) {
 
   const AVRational timeBase = VideoStream->time_base;
   AVRational sar = frame->sample_aspect_ratio;
-  if (sar.num <= 0 || sar.den <= 0) sar = av_guess_sample_aspect_ratio(Format.get(), VideoStream, nullptr);
+  if (sar.num <= 0 || sar.den <= 0)
+    sar = av_guess_sample_aspect_ratio(Format.get(), VideoStream, nullptr);
   if (sar.num <= 0 || sar.den <= 0) sar = {0, 1};
   char args[256];
   snprintf(args, sizeof args, "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d",
@@ -38,12 +39,12 @@ bool PlaybackState::ConfigureGraph(const AVFrame* frame) {
   if (avfilter_graph_create_filter(&GraphSource, avfilter_get_by_name("buffer"), "src", args,
                                    nullptr, Graph.get()) < 0)
     return false;
-  if (avfilter_graph_create_filter(&GraphSink, avfilter_get_by_name("buffersink"), "out",
-                                   nullptr, nullptr, Graph.get()) < 0)
+  if (avfilter_graph_create_filter(&GraphSink, avfilter_get_by_name("buffersink"), "out", nullptr,
+                                   nullptr, Graph.get()) < 0)
     return false;
   const enum AVPixelFormat formats[] = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_NONE};
-  if (av_opt_set_int_list(GraphSink, "pix_fmts", formats, AV_PIX_FMT_NONE,
-                          AV_OPT_SEARCH_CHILDREN) < 0)
+  if (av_opt_set_int_list(GraphSink, "pix_fmts", formats, AV_PIX_FMT_NONE, AV_OPT_SEARCH_CHILDREN) <
+      0)
     return false;
 
   if (Options.VideoFilters.empty()) {
@@ -62,8 +63,8 @@ bool PlaybackState::ConfigureGraph(const AVFrame* frame) {
     inputs->name = av_strdup("out");
     inputs->filter_ctx = GraphSink;
     inputs->pad_idx = 0;
-    const int ret =
-        avfilter_graph_parse_ptr(Graph.get(), Options.VideoFilters.c_str(), &inputs, &outputs, nullptr);
+    const int ret = avfilter_graph_parse_ptr(Graph.get(), Options.VideoFilters.c_str(), &inputs,
+                                             &outputs, nullptr);
     avfilter_inout_free(&outputs);
     avfilter_inout_free(&inputs);
     if (ret < 0) return false;
@@ -83,7 +84,8 @@ void PlaybackState::FlushPictures() {
   {
     std::unique_lock lock(PictureLock);
     for (FramePicture& picture : Pictures) picture.Target = 0;
-    PictureCond.wait(lock, [&] { return PictureSize == 0 || VideoQueue.Aborted() || AbortRequest; });
+    PictureCond.wait(lock,
+                     [&] { return PictureSize == 0 || VideoQueue.Aborted() || AbortRequest; });
     VideoCurrentPos = -1;
     FaultyPts = FaultyDts = 0;
     LastPts = LastDts = kNoPTS;
@@ -292,7 +294,8 @@ void PlaybackState::RunHook(FramePicture& picture) {
   TOverlay& overlay = *picture.Overlay;
   const uint8_t* planes[4] = {overlay.Plane(0), overlay.Plane(1), overlay.Plane(2), nullptr};
   const int pitches[4] = {overlay.Pitch(0), overlay.Pitch(1), overlay.Pitch(2), 0};
-  if (!HookConverter.ToRGB(planes, pitches, AV_PIX_FMT_YUV420P, overlay.Height(), overlay.Width())) {
+  if (!HookConverter.ToRGB(planes, pitches, AV_PIX_FMT_YUV420P, overlay.Height(),
+                           overlay.Width())) {
     GlobalLogger().Log(&Player, llError, "Cannot initialize the toRGB conversion context");
     return;
   }

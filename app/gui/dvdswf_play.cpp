@@ -41,7 +41,8 @@ bool IsDisc(const std::string& path) {
   namespace fs = std::filesystem;
   std::error_code ec;
   if (fs::is_directory(path, ec))
-    return fs::exists(fs::path(path) / "VIDEO_TS", ec) || fs::exists(fs::path(path) / "VIDEO_TS.IFO", ec);
+    return fs::exists(fs::path(path) / "VIDEO_TS", ec) ||
+           fs::exists(fs::path(path) / "VIDEO_TS.IFO", ec);
   if (fs::is_block_file(path, ec)) return true;
   const QString suffix = QFileInfo(QString::fromStdString(path)).suffix().toLower();
   return suffix == "iso";
@@ -108,7 +109,8 @@ int main(int argc, char** argv) {
   parser.addPositionalArgument("FILE|DISC", "What to play.");
   const QCommandLineOption title("title", "The DVD title to play (from 1; default 1).", "N", "1");
   const QCommandLineOption start("start", "Start at T (seconds or H:MM:SS).", "T");
-  const QCommandLineOption audio("audio", "The DVD audio track's id (as dvdswf-cli titles lists it).", "ID");
+  const QCommandLineOption audio("audio",
+                                 "The DVD audio track's id (as dvdswf-cli titles lists it).", "ID");
   const QCommandLineOption subtitle("subtitle", "The DVD subtitle's id (0: none).", "ID");
   const QCommandLineOption length("length", "Quit after playing T (seconds or H:MM:SS).", "T");
   const QCommandLineOption quitAtEnd("quit-at-end", "Quit when the end is reached.");
@@ -118,8 +120,7 @@ int main(int argc, char** argv) {
       "stats", "Print the time to the first picture and the pictures painted and dropped.");
   parser.addOptions({title, start, audio, subtitle, length, quitAtEnd, mute, size, stats});
   parser.process(app);
-  if (parser.positionalArguments().size() != 1)
-    return Fail("give one FILE or DISC (see --help)");
+  if (parser.positionalArguments().size() != 1) return Fail("give one FILE or DISC (see --help)");
   const std::string input = parser.positionalArguments().first().toStdString();
 
   bool ok = false;
@@ -136,18 +137,19 @@ int main(int argc, char** argv) {
 
   InstallQtMainThreadPump();
   TMediaPlayer player;
-  if (!player.LoadLibrariesFrom(""))
-    return Fail(QString::fromStdString(player.LastError()));
+  if (!player.LoadLibrariesFrom("")) return Fail(QString::fromStdString(player.LastError()));
 
   std::string url = input;
   if (IsDisc(input)) {
     if (!LoadDVDPlugInOnDemand()) return Fail(QString::fromStdString(DVDPlugInError()));
     const int titles = EnumDVDTitles(input);
-    if (titles < 1) return Fail(QString::fromStdString(input + ": no DVD titles. " + DVDLastErrorText()));
+    if (titles < 1)
+      return Fail(QString::fromStdString(input + ": no DVD titles. " + DVDLastErrorText()));
     if (titleNumber > titles)
       return Fail(QString("the disc has %1 titles, not %2").arg(titles).arg(titleNumber));
     TDVDTitleInfo info;
-    if (!GetDVDTitle(titleNumber - 1, info)) return Fail(QString("title %1 is invalid").arg(titleNumber));
+    if (!GetDVDTitle(titleNumber - 1, info))
+      return Fail(QString("title %1 is invalid").arg(titleNumber));
     TDVDParam param{titleNumber - 1, 0, info.ChapterCount, 128, 32, 2, 0};
     if (info.AudioCount > 0) param.AudioId = info.Audio[0].StreamId;
     param.SubtitleId = info.SubtitleCount > 0 ? info.Subtitle[0].StreamId : 0;
@@ -191,8 +193,10 @@ int main(int argc, char** argv) {
   const int status = app.exec();
   player.Stop(true);
   if (parser.isSet(stats))
-    std::fprintf(stderr, "Open %lld ms; first picture painted %lld ms after Open began; painted %d, dropped %d\n",
-                 (long long)opened, (long long)firstPicture, window.PaintedPictures(),
-                 window.DroppedPictures());
+    std::fprintf(
+        stderr,
+        "Open %lld ms; first picture painted %lld ms after Open began; painted %d, dropped %d\n",
+        (long long)opened, (long long)firstPicture, window.PaintedPictures(),
+        window.DroppedPictures());
   return status;
 }

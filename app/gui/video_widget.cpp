@@ -125,12 +125,16 @@ class TVideoWidget::TOutput : public TVideoOutput {
       FRepaintPosted = true;
       QPointer<TVideoWidget> widget(FWidget);
       QMetaObject::invokeMethod(
-          FWidget, [widget] { if (widget) widget->update(); }, Qt::QueuedConnection);
+          FWidget,
+          [widget] {
+            if (widget) widget->update();
+          },
+          Qt::QueuedConnection);
     }
   }
 
   std::atomic<int> FWidth{0}, FHeight{0};
-  QSize FSurface;        // play thread
+  QSize FSurface;         // play thread
   SwsContextPtr FScaler;  // play thread
   mutable std::mutex FLock;
   TVideoWidget* FWidget;

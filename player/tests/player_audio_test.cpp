@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 // The device plays 48 kHz stereo signed 16-bit samples (the discs' format).
 struct TSound {
   std::vector<int16_t> Left;  // first channel, from the first sample that is not silent
-  size_t Leading = 0;          // silent samples before it
+  size_t Leading = 0;         // silent samples before it
 };
 
 TSound ReadSound(const std::string& path) {
@@ -88,10 +88,13 @@ class PlayerAudioTrack : public PlayerAudio, public ::testing::WithParamInterfac
 
 TEST_P(PlayerAudioTrack, PlaysTheChosenTracksTone) {
   const auto& c = GetParam();
-  const std::string input = c.AudioId ? SelectDVDTitle("disc_a", 1, c.AudioId, 0)
-                                      : FixtureVob("disc_a", 1);
+  const std::string input =
+      c.AudioId ? SelectDVDTitle("disc_a", 1, c.AudioId, 0) : FixtureVob("disc_a", 1);
   const TSound sound = Play(
-      input, [&](TMediaPlayer& p) { if (!c.AudioId) p.SetWantedStream(1, c.WantedOrdinal); },
+      input,
+      [&](TMediaPlayer& p) {
+        if (!c.AudioId) p.SetWantedStream(1, c.WantedOrdinal);
+      },
       1.5);
   ASSERT_GT(sound.Left.size(), 48000u) << "the device played less than a second of sound";
   const std::vector<int16_t> second(sound.Left.begin() + 4800, sound.Left.begin() + 48000);
@@ -113,18 +116,21 @@ TEST_F(PlayerAudio, MuteAndVolume) {
   ASSERT_GT(full.Left.size(), 48000u);
   const double fullRms = Rms({full.Left.begin(), full.Left.begin() + 48000});
 
-  TSound half = Play(input, [](TMediaPlayer& p) { p.SetAudioVolume(64); }, 1.5);
+  TSound half = Play(
+      input, [](TMediaPlayer& p) { p.SetAudioVolume(64); }, 1.5);
   ASSERT_GT(half.Left.size(), 48000u);
   EXPECT_NEAR(Rms({half.Left.begin(), half.Left.begin() + 48000}) / fullRms, 0.5, 0.01);
 
   for (const auto& silent : std::vector<std::function<void(TMediaPlayer&)>>{
-           [](TMediaPlayer& p) { p.SetMute(true); }, [](TMediaPlayer& p) { p.SetAudioVolume(0); }}) {
+           [](TMediaPlayer& p) { p.SetMute(true); },
+           [](TMediaPlayer& p) { p.SetAudioVolume(0); }}) {
     TEventLog events;
     const auto start = std::chrono::steady_clock::now();
     const TSound sound = Play(input, silent, 1.5, &events);
     EXPECT_TRUE(sound.Left.empty()) << "sound after " << sound.Leading << " silent samples";
     // The clock went on in real time.
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(events.LastPosition(), 1500000);
     EXPECT_LT(events.LastPosition() / 1e6, wall + 0.5);
     EXPECT_GE(ReadFile(FFile).size(), size_t(48000 * 4));  // the device was fed throughout
@@ -141,7 +147,8 @@ TEST_F(PlayerAudio, AudioOnlyFileShowsTheWaveform) {
   TMediaPlayer player;
   events.Attach(player);
   ASSERT_TRUE(player.Open(wav, &output)) << player.LastError();
-  ASSERT_TRUE(PumpUntil([&] { return events.LastPosition() >= 1500000 && output.ScreenCount() >= 10; }));
+  ASSERT_TRUE(
+      PumpUntil([&] { return events.LastPosition() >= 1500000 && output.ScreenCount() >= 10; }));
   EXPECT_EQ(output.PictureCount(), 0u);
   const auto screens = output.Screens();
   const TRecordedScreen& last = screens.back();

@@ -28,7 +28,9 @@ class PlayerBadInput : public ::testing::Test {
     LoadPlayerLibraries();
     FThreads = ProcessThreadCount();
   }
-  void TearDown() override { EXPECT_EQ(ProcessThreadCount(), FThreads) << "a thread stayed behind"; }
+  void TearDown() override {
+    EXPECT_EQ(ProcessThreadCount(), FThreads) << "a thread stayed behind";
+  }
   int FThreads = 0;
 };
 

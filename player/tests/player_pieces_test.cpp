@@ -28,20 +28,19 @@ struct TRingCase {
 std::vector<TRingCase> RingCases() {
   std::vector<TRingCase> cases = {
       {"Empty", {}, {}},
-      {"ConsecutivePositionsKeepTheNewest",
-       {Position(1), Position(2), Position(3)},
-       {Position(3)}},
+      {"ConsecutivePositionsKeepTheNewest", {Position(1), Position(2), Position(3)}, {Position(3)}},
       {"PositionStatePositionStayThree",
        {Position(1), State(psPause), Position(2)},
        {Position(1), State(psPause), Position(2)}},
-      {"TwoStatesInARowKeepTheSecond",
-       {State(psPause), State(psResume)},
-       {State(psResume)}},
-      {"EndItemAfterStop", {State(psStop), {pekEnd, psStop, 0}}, {State(psStop), {pekEnd, psStop, 0}}},
+      {"TwoStatesInARowKeepTheSecond", {State(psPause), State(psResume)}, {State(psResume)}},
+      {"EndItemAfterStop",
+       {State(psStop), {pekEnd, psStop, 0}},
+       {State(psStop), {pekEnd, psStop, 0}}},
   };
   // Twelve alternating items: the ring keeps the newest ten.
   TRingCase full{"FullRingDropsTheOldest", {}, {}};
-  for (int i = 0; i < 12; ++i) full.Pushed.push_back(i % 2 ? State(TPlayState(i % 6)) : Position(i));
+  for (int i = 0; i < 12; ++i)
+    full.Pushed.push_back(i % 2 ? State(TPlayState(i % 6)) : Position(i));
   full.Popped.assign(full.Pushed.begin() + 2, full.Pushed.end());
   cases.push_back(full);
   return cases;
@@ -124,9 +123,11 @@ INSTANTIATE_TEST_SUITE_P(
         TAspectCase{"StreamAspectLetterboxes", 0, 16.0 / 15, 720, 576, 400, 400, {0, 50, 400, 300}},
         // The same in a wide surface: pillarboxed, 480 wide.
         TAspectCase{"StreamAspectPillarboxes", 0, 16.0 / 15, 720, 576, 640, 360, {80, 0, 480, 360}},
-        TAspectCase{"FillTakesTheWholeSurface", -1, 16.0 / 15, 720, 576, 400, 400, {0, 0, 400, 400}},
+        TAspectCase{
+            "FillTakesTheWholeSurface", -1, 16.0 / 15, 720, 576, 400, 400, {0, 0, 400, 400}},
         // 400 / 1.7777778 = 225, even: 224.
-        TAspectCase{"ForcedSixteenNine", 1.7777778f, 16.0 / 15, 720, 576, 400, 400, {0, 88, 400, 224}},
+        TAspectCase{
+            "ForcedSixteenNine", 1.7777778f, 16.0 / 15, 720, 576, 400, 400, {0, 88, 400, 224}},
         TAspectCase{"UnknownSampleAspectIsSquare", 0, 0, 720, 576, 720, 720, {0, 72, 720, 576}},
         TAspectCase{"FillWithoutDisplaySizeUsesTheStream", -1, 1, 640, 480, 0, 0, {0, 0, 1, 1}}),
     [](const auto& info) { return std::string(info.param.Name); });
@@ -144,8 +145,8 @@ TOverlay& Grey(TOverlay& overlay, uint8_t luma, uint8_t chroma) {
   for (int p = 0; p < 3; ++p) {
     const int rows = p ? overlay.Height() / 2 : overlay.Height();
     for (int y = 0; y < rows; ++y)
-      std::fill_n(overlay.Plane(p) + size_t(y) * overlay.Pitch(p), p ? overlay.Width() / 2 : overlay.Width(),
-                  p ? chroma : luma);
+      std::fill_n(overlay.Plane(p) + size_t(y) * overlay.Pitch(p),
+                  p ? overlay.Width() / 2 : overlay.Width(), p ? chroma : luma);
   }
   return overlay;
 }

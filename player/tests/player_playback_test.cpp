@@ -27,8 +27,7 @@ class PlayerPlayback : public ::testing::Test {
   // Disc A title 1 through "opendvd:" (English, no subtitle unless asked).
   bool OpenTitle(TMediaPlayer& player, TVideoOutput* output, bool paused = false,
                  int subtitleId = 0) {
-    const bool opened =
-        player.Open(SelectDVDTitle("disc_a", 1, 0x80, subtitleId), output, paused);
+    const bool opened = player.Open(SelectDVDTitle("disc_a", 1, 0x80, subtitleId), output, paused);
     EXPECT_TRUE(opened) << player.LastError();
     return opened;
   }
@@ -234,12 +233,14 @@ TEST_F(PlayerPlayback, PlayWindowWithEndActionTwoReturnsToItsStart) {
   // The settings applied to this file only.
   EXPECT_EQ(player.PlayStart(), kNoPTS);
   EXPECT_EQ(player.EndAction(), 1);
-  ASSERT_TRUE(PumpUntil([&] {
-    const auto all = events.Positions();
-    for (size_t i = 1; i < all.size(); ++i)
-      if (all[i - 1].PTS >= 4000000 && all[i].PTS < 2500000) return true;
-    return false;
-  }, 30s));
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        const auto all = events.Positions();
+        for (size_t i = 1; i < all.size(); ++i)
+          if (all[i - 1].PTS >= 4000000 && all[i].PTS < 2500000) return true;
+        return false;
+      },
+      30s));
   // It started at the window's start and never went far past its end.
   const auto pictures = output.Pictures();
   ASSERT_FALSE(pictures.empty());
@@ -279,15 +280,15 @@ TEST_P(PlayerAspect, ShowsThePictureInItsRectangle) {
   const TRecordedPicture picture = output.LastPicture();
   EXPECT_EQ(picture.SurfaceWidth, 400);
   EXPECT_EQ(picture.SurfaceHeight, 400);
-  EXPECT_EQ(picture.Rect, GetParam().Rect)
-      << picture.Rect.X << "," << picture.Rect.Y << " " << picture.Rect.Width << "x"
-      << picture.Rect.Height;
+  EXPECT_EQ(picture.Rect, GetParam().Rect) << picture.Rect.X << "," << picture.Rect.Y << " "
+                                           << picture.Rect.Width << "x" << picture.Rect.Height;
 }
 
 INSTANTIATE_TEST_SUITE_P(DiscA, PlayerAspect,
                          ::testing::Values(TAspectCase{"Fill", -1, {0, 0, 400, 400}},
                                            TAspectCase{"Stream", 0, {0, 50, 400, 300}},
-                                           TAspectCase{"SixteenNine", 1.7777778f, {0, 88, 400, 224}}),
+                                           TAspectCase{
+                                               "SixteenNine", 1.7777778f, {0, 88, 400, 224}}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(PlayerPlayback, AspectChangeAndWindowResizeRedrawWhilePaused) {

@@ -166,7 +166,8 @@ TEST(VideoWidget, PlaysDiscAWithTheAspectKept) {
 
 std::string Play(const std::string& args, int* status) {
   return RunCommand("QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy '" DVDSWF_BINARY_DIR
-                    "/bin/dvdswf-play' " + args + " 2>&1",
+                    "/bin/dvdswf-play' " +
+                        args + " 2>&1",
                     status);
 }
 
@@ -174,7 +175,8 @@ TEST(DvdswfPlay, HelpAnswers) {
   int status = -1;
   const std::string out = Play("--help", &status);
   EXPECT_EQ(status, 0);
-  for (const char* word : {"FILE|DISC", "--title", "--start", "space", "Left/Right", "period", "mute"})
+  for (const char* word :
+       {"FILE|DISC", "--title", "--start", "space", "Left/Right", "period", "mute"})
     EXPECT_NE(out.find(word), std::string::npos) << word << " in:\n" << out;
 }
 
@@ -197,7 +199,8 @@ TEST(DvdswfPlay, BadInputsExitWithTwoAndTheReason) {
 
 TEST(DvdswfPlay, PlaysATitleToItsEnd) {
   int status = -1;
-  const std::string out = Play("--title 3 --quit-at-end --stats '" + FixturesDir() + "/disc_a'", &status);
+  const std::string out =
+      Play("--title 3 --quit-at-end --stats '" + FixturesDir() + "/disc_a'", &status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("first picture painted"), std::string::npos) << out;
 }
