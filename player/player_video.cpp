@@ -144,10 +144,10 @@ bool PlaybackState::DecodePicture(AVFrame* frame, const AVPacket* packet, bool& 
       VideoDropUntil = kNoSeekTarget;
     }
 
-    // The skip ratio drops pictures while the display falls behind.
+    // The skip ratio drops pictures while the display falls behind; stepping shows each.
     SkipCounter += 1;
     const float ratio = SkipRatio;
-    if (SkipCounter < ratio) {
+    if (SkipCounter < ratio && !StepMode) {
       av_frame_unref(frame);
       continue;
     }

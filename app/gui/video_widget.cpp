@@ -12,6 +12,7 @@ extern "C" {
 #include <QResizeEvent>
 #include <atomic>
 #include <mutex>
+#include <vector>
 
 #include "media/ffmpeg_ptr.h"
 
@@ -37,13 +38,16 @@ class TVideoWidget::TOutput : public TVideoOutput {
       std::lock_guard lock(FLock);
       FRepaintPosted = false;
       if (FHasNew) {
-        FShown = FNewest;
+        FShown = std::move(FNewest);
+        FNewest = TPicture();
         FHasNew = false;
         ++FPainted;
       }
     }
     painter.fillRect(QRect(QPoint(0, 0), widgetSize), Qt::black);
-    if (FShown.Image.isNull()) return;
+    if (FShown.Pixels.empty()) return;
+    // The pixels stay this thread's while painted (no image data is shared across threads).
+    const QImage image = FShown.Image();
     QRect target = FShown.Rect;
     if (FShown.Surface != widgetSize && FShown.Surface.width() > 0 && FShown.Surface.height() > 0) {
       // The window changed size since: scale until the player draws for the new size.
@@ -52,11 +56,11 @@ class TVideoWidget::TOutput : public TVideoOutput {
       target = QRect(int(target.x() * sx), int(target.y() * sy), int(target.width() * sx),
                      int(target.height() * sy));
     }
-    if (target.size() == FShown.Image.size()) {
-      painter.drawImage(target.topLeft(), FShown.Image);
+    if (target.size() == image.size()) {
+      painter.drawImage(target.topLeft(), image);
     } else {
       painter.setRenderHint(QPainter::SmoothPixmapTransform);
-      painter.drawImage(target, FShown.Image);
+      painter.drawImage(target, image);
     }
   }
   int Painted() const {
@@ -69,7 +73,7 @@ class TVideoWidget::TOutput : public TVideoOutput {
   }
   QImage Last() const {
     std::lock_guard lock(FLock);
-    return FHasNew ? FNewest.Image : FShown.Image;
+    return (FHasNew ? FNewest : FShown).Image().copy();
   }
 
   // TVideoOutput (play thread, except ClientSize and the listener).
@@ -93,27 +97,55 @@ class TVideoWidget::TOutput : public TVideoOutput {
         rect.Height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr);
     FScaler.reset(scaler);
     if (!scaler) return;
-    QImage image(rect.Width, rect.Height, QImage::Format_RGB32);
+    TPicture picture;
+    picture.Width = rect.Width;
+    picture.Height = rect.Height;
+    // Scalers may write a little past a row's end: rows of whole 16-pixel blocks, one spare.
+    picture.Stride = ((rect.Width + 15) & ~15) * 4;
+    picture.Pixels.resize(size_t(picture.Stride) * (rect.Height + 1));
     const uint8_t* planes[4] = {overlay.Plane(0), overlay.Plane(1), overlay.Plane(2), nullptr};
     const int pitches[4] = {overlay.Pitch(0), overlay.Pitch(1), overlay.Pitch(2), 0};
-    uint8_t* out[4] = {image.bits(), nullptr, nullptr, nullptr};
-    const int outPitch[4] = {int(image.bytesPerLine()), 0, 0, 0};
+    uint8_t* out[4] = {picture.Pixels.data(), nullptr, nullptr, nullptr};
+    const int outPitch[4] = {picture.Stride, 0, 0, 0};
     sws_scale(scaler, planes, pitches, 0, overlay.Height(), out, outPitch);
-    HandOver({image, QRect(rect.X, rect.Y, rect.Width, rect.Height), FSurface});
+    picture.Rect = QRect(rect.X, rect.Y, rect.Width, rect.Height);
+    picture.Surface = FSurface;
+    HandOver(std::move(picture));
   }
   void DisplayScreen(const TBitmap& screen, const TVideoRect&) override {
     if (screen.Empty()) return;
-    QImage image(screen.Bits(), screen.Width(), screen.Height(), screen.Stride(),
-                 QImage::Format_BGR888);
-    HandOver({image.convertToFormat(QImage::Format_RGB32),
-              QRect(0, 0, screen.Width(), screen.Height()), FSurface});
+    TPicture picture;
+    picture.Width = screen.Width();
+    picture.Height = screen.Height();
+    picture.Stride = picture.Width * 4;
+    picture.Pixels.resize(size_t(picture.Stride) * picture.Height);
+    for (int y = 0; y < picture.Height; ++y) {
+      const uint8_t* from = screen.ScanLine(y);
+      uint8_t* to = picture.Pixels.data() + size_t(y) * picture.Stride;
+      for (int x = 0; x < picture.Width; ++x, from += 3, to += 4) {
+        to[0] = from[0];  // RGB32 is blue, green, red, 0xff in memory
+        to[1] = from[1];
+        to[2] = from[2];
+        to[3] = 0xff;
+      }
+    }
+    picture.Rect = QRect(0, 0, picture.Width, picture.Height);
+    picture.Surface = FSurface;
+    HandOver(std::move(picture));
   }
 
  private:
+  // Plain memory moved from the play thread to the GUI thread under FLock; wrapped in a
+  // QImage only where it is painted.
   struct TPicture {
-    QImage Image;
+    std::vector<uint8_t> Pixels;  // RGB32 rows of Stride bytes
+    int Width = 0, Height = 0, Stride = 0;
     QRect Rect;     // in the surface
     QSize Surface;  // the surface size it was drawn for
+    QImage Image() const {
+      return Pixels.empty() ? QImage()
+                            : QImage(Pixels.data(), Width, Height, Stride, QImage::Format_RGB32);
+    }
   };
 
   void HandOver(TPicture picture) {

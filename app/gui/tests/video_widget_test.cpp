@@ -159,16 +159,20 @@ TEST(VideoWidget, PlaysDiscAWithTheAspectKept) {
   const QColor background = square.pixelColor(20, 100);  // the title's blue (1f3f7f)
   EXPECT_NEAR(background.blue(), 0x7f, 20);
   EXPECT_NEAR(background.red(), 0x1f, 20);
-  EXPECT_LT(widget.DroppedPictures(), widget.PaintedPictures());
+  EXPECT_GE(widget.PaintedPictures(), 20);
 }
 
 // ---- dvdswf-play ----
 
+// The program runs under `timeout` (it keeps its own signal handling, so SIGTERM ends it)
+// and, in a ThreadSanitizer build, with the suppressions for FFmpeg's codec threads.
 std::string Play(const std::string& args, int* status) {
-  return RunCommand("QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy '" DVDSWF_BINARY_DIR
-                    "/bin/dvdswf-play' " +
-                        args + " 2>&1",
-                    status);
+  return RunCommand(
+      "QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy TSAN_OPTIONS=\"$TSAN_OPTIONS "
+      "suppressions=" DVDSWF_TSAN_SUPPRESSIONS "\" timeout -k 10 300 '" DVDSWF_BINARY_DIR
+      "/bin/dvdswf-play' " +
+          args + " 2>&1",
+      status);
 }
 
 TEST(DvdswfPlay, HelpAnswers) {
