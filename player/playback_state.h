@@ -161,7 +161,13 @@ struct PlaybackState : public TVideoOutputListener {
   std::atomic<int> OpenPausedCounter{0};
   std::atomic<bool> PausedAtSeek{false};
   std::atomic<bool> JustSeeked{false};
-  std::atomic<bool> SeekPicturePending{false};
+  // The video thread has taken the flush packet of the newest seek, so the pictures it
+  // queues now are from after it. SeekPictureLock joins the demux thread's start of a seek
+  // (JustSeeked set, this cleared, FrameQueued reset) to the video thread's checks of these
+  // around a queued picture, so a picture from before a seek can neither clear JustSeeked
+  // nor set FrameQueued for it.
+  std::mutex SeekPictureLock;
+  std::atomic<bool> VideoFlushedForSeek{true};
   static constexpr int64_t kSeekPreRoll = 1000000;
   static constexpr double kNoSeekTarget = -1e30;
   // Seconds of stream time the decoders drop pictures and sound before after the next flush
@@ -238,6 +244,10 @@ struct PlaybackState : public TVideoOutputListener {
   std::atomic<double> VideoClockValue{0};  // video thread: the next picture's expected time
   std::atomic<double> VideoCurrentPts{0};
   std::atomic<double> VideoCurrentPtsDrift{0};
+  // After a seek by time the video clock stays at the target until the seek's first picture
+  // is shown: positions (and the play window's end) must not run ahead of the pictures
+  // while a slow input or decoder is still getting there.
+  std::atomic<bool> VideoClockHeld{false};
   std::atomic<int64_t> VideoCurrentPos{-1};
   int FaultyPts = 0, FaultyDts = 0;
   int64_t LastPts = kNoPTS, LastDts = kNoPTS;

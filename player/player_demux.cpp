@@ -312,10 +312,13 @@ void PlaybackState::ReadLoop() {
       } else {
         // Set before the flush packets go out, so that no picture decoded before the seek
         // is shown once the video thread has emptied the picture ring.
-        JustSeeked = true;
-        if (video) {
-          SeekPicturePending = false;
-          FrameQueued.Reset();
+        {
+          std::lock_guard lock(SeekPictureLock);
+          JustSeeked = true;
+          if (video) {
+            VideoFlushedForSeek = false;
+            FrameQueued.Reset();
+          }
         }
         if (audio) {
           AudioQueue.Flush();
@@ -333,7 +336,6 @@ void PlaybackState::ReadLoop() {
       EofReported = false;
       Drained = false;
       SeekRequest = false;
-      JustSeeked = true;
       SeekDone.Set();
       if (!video) Seeking = false;
       eof = false;
@@ -495,7 +497,8 @@ void PlaybackState::TogglePause() {
       std::lock_guard lock(PictureLock);
       FrameTimer += now + VideoCurrentPtsDrift - VideoCurrentPts;
     }
-    if (ReadPauseResult != AVERROR(ENOSYS)) VideoCurrentPts = VideoCurrentPtsDrift + now;
+    if (ReadPauseResult != AVERROR(ENOSYS) && !VideoClockHeld)
+      VideoCurrentPts = VideoCurrentPtsDrift + now;
     VideoCurrentPtsDrift = VideoCurrentPts - now;
     Paused = false;
   } else {

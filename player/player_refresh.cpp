@@ -111,7 +111,7 @@ void PlaybackState::RefreshMain() {
 }
 
 double PlaybackState::VideoClock() const {
-  if (Paused) return VideoCurrentPts;
+  if (Paused || VideoClockHeld) return VideoCurrentPts;
   const double drift = VideoCurrentPtsDrift;
   if (drift == 0) return double(StartTime) / 1000000.0;
   return drift + NowSeconds();
@@ -142,6 +142,7 @@ void PlaybackState::VideoRefresh(bool displayNow) {
       if (displayNow && now < picture.Target) return;
       VideoCurrentPts = picture.Pts;
       VideoCurrentPtsDrift = picture.Pts - now;
+      VideoClockHeld = false;
       VideoCurrentPos = picture.Pos;
       double nextTarget;
       if (PictureSize > 1) {
@@ -443,7 +444,8 @@ void PlaybackState::UpdatePosition() {
   if (Options.PlayDuration != kNoPTS) {
     const int64_t end = Options.PlayStart != kNoPTS ? Options.PlayStart + Options.PlayDuration
                                                     : Options.PlayDuration;
-    if (position >= end) {
+    // A seek under way (the play window's own return included) has not shown its place yet.
+    if (position >= end && !Seeking) {
       if (Options.EndAction == 1) {
         PostEvent(peQuit);
       } else if (Options.EndAction == 2) {

@@ -101,8 +101,12 @@ void PlaybackState::FlushPictures() {
     // pictures are on time rather than late by the distance of the seek (and dropped).
     VideoCurrentPts = VideoDropUntil;
     VideoCurrentPtsDrift = VideoDropUntil - NowSeconds();
+    VideoClockHeld = true;
   }
-  SeekPicturePending = true;
+  {
+    std::lock_guard lock(SeekPictureLock);
+    VideoFlushedForSeek = true;
+  }
   FirstAfterFlush = true;
 }
 
@@ -171,16 +175,25 @@ bool PlaybackState::DecodePicture(AVFrame* frame, const AVPacket* packet, bool& 
       const AVRational timeBase = av_buffersink_get_time_base(GraphSink);
       const double time =
           picture->pts == AV_NOPTS_VALUE ? 0 : double(picture->pts) * av_q2d(timeBase);
-      if (JustSeeked && SeekPicturePending) {
-        JustSeeked = false;
-        PausedAtSeek = false;
+      {
+        std::lock_guard lock(SeekPictureLock);
+        if (JustSeeked && VideoFlushedForSeek) {
+          JustSeeked = false;
+          PausedAtSeek = false;
+        }
       }
       if (!OutputPicture(picture.get(), time, pos)) return false;
       av_frame_unref(picture.get());
 
-      FrameQueued.Set();
+      {
+        // A seek made while this picture was queued waits for a picture of its own.
+        std::lock_guard lock(SeekPictureLock);
+        if (VideoFlushedForSeek) {
+          FrameQueued.Set();
+          if (!SeekRequest) Seeking = false;
+        }
+      }
       EndFlagged = false;
-      if (!SeekRequest) Seeking = false;
       int expected = 1;
       if (!OpenPausedCounter.compare_exchange_strong(expected, 2)) {
         expected = 2;

@@ -8,7 +8,6 @@ extern "C" {
 
 #include <QMetaObject>
 #include <QPainter>
-#include <QPointer>
 #include <QResizeEvent>
 #include <atomic>
 #include <mutex>
@@ -155,13 +154,10 @@ class TVideoWidget::TOutput : public TVideoOutput {
     FHasNew = true;
     if (FWidget && !FRepaintPosted) {
       FRepaintPosted = true;
-      QPointer<TVideoWidget> widget(FWidget);
-      QMetaObject::invokeMethod(
-          FWidget,
-          [widget] {
-            if (widget) widget->update();
-          },
-          Qt::QueuedConnection);
+      // A queued call of the widget's own slot: Qt makes and frees the call inside its event
+      // queue (dropped if the widget is gone), so nothing of this thread's reaches the GUI
+      // thread except the picture, which FLock guards.
+      QMetaObject::invokeMethod(FWidget, "update", Qt::QueuedConnection);
     }
   }
 

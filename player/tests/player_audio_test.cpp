@@ -59,9 +59,12 @@ class PlayerAudio : public ::testing::Test {
     unsetenv("SDL_DISKAUDIOFILE");
   }
 
-  // Plays the selection for `seconds` of positions, stops, and reads what was played.
+  // Plays the selection for `seconds` of positions and, when `sound` is given, until the
+  // device has played that many samples since the first that is not silent (on a loaded
+  // machine the sound may start after the pictures, which then wait for it); stops, and
+  // reads what was played.
   TSound Play(const std::string& input, const std::function<void(TMediaPlayer&)>& setup,
-              double seconds, TEventLog* log = nullptr) {
+              double seconds, TEventLog* log = nullptr, size_t sound = 0) {
     TRecordingOutput output(720, 576, 0);
     TEventLog own;
     TEventLog& events = log ? *log : own;
@@ -70,6 +73,9 @@ class PlayerAudio : public ::testing::Test {
     if (setup) setup(player);
     EXPECT_TRUE(player.Open(input, &output)) << player.LastError();
     EXPECT_TRUE(PumpUntil([&] { return events.LastPosition() >= int64_t(seconds * 1e6); }));
+    if (sound) {
+      EXPECT_TRUE(PumpUntil([&] { return ReadSound(FFile).Left.size() > sound; }));
+    }
     player.Stop(true);
     return ReadSound(FFile);
   }
@@ -95,7 +101,7 @@ TEST_P(PlayerAudioTrack, PlaysTheChosenTracksTone) {
       [&](TMediaPlayer& p) {
         if (!c.AudioId) p.SetWantedStream(1, c.WantedOrdinal);
       },
-      1.5);
+      1.5, nullptr, 48000);
   ASSERT_GT(sound.Left.size(), 48000u) << "the device played less than a second of sound";
   const std::vector<int16_t> second(sound.Left.begin() + 4800, sound.Left.begin() + 48000);
   EXPECT_NEAR(ToneHz(second, 48000), c.Hz, c.Hz * 0.03);
@@ -112,12 +118,12 @@ INSTANTIATE_TEST_SUITE_P(DiscATitle1, PlayerAudioTrack,
 // halves every sample.
 TEST_F(PlayerAudio, MuteAndVolume) {
   const std::string input = SelectDVDTitle("disc_a", 1, 0x80, 0);
-  const TSound full = Play(input, nullptr, 1.5);
+  const TSound full = Play(input, nullptr, 1.5, nullptr, 48000);
   ASSERT_GT(full.Left.size(), 48000u);
   const double fullRms = Rms({full.Left.begin(), full.Left.begin() + 48000});
 
   TSound half = Play(
-      input, [](TMediaPlayer& p) { p.SetAudioVolume(64); }, 1.5);
+      input, [](TMediaPlayer& p) { p.SetAudioVolume(64); }, 1.5, nullptr, 48000);
   ASSERT_GT(half.Left.size(), 48000u);
   EXPECT_NEAR(Rms({half.Left.begin(), half.Left.begin() + 48000}) / fullRms, 0.5, 0.01);
 
