@@ -5,6 +5,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include <atomic>
 #include <map>
 #include <mutex>
 
@@ -18,6 +19,7 @@ std::map<std::string, TSchemeOpener>& Schemes() {
 
 struct SchemeIO {
   std::unique_ptr<TSchemeStream> Stream;
+  std::atomic<int> ReadError{0};  // the last failure of Stream->Read
 };
 
 // The AVIOContexts OpenMediaInput made, with the stream each reads; CloseMediaInput frees
@@ -31,6 +33,7 @@ std::map<AVIOContext*, std::unique_ptr<SchemeIO>>& OpenStreams() {
 int ReadPacket(void* opaque, uint8_t* buffer, int size) {
   auto* io = static_cast<SchemeIO*>(opaque);
   int got = io->Stream->Read(buffer, size);
+  if (got < 0 && got != AVERROR_EOF) io->ReadError = got;
   return got == 0 ? AVERROR_EOF : got;
 }
 
@@ -130,6 +133,14 @@ int OpenMediaInput(AVFormatContext** context, const std::string& url, const AVIn
   }
   *context = ctx;
   return 0;
+}
+
+int MediaInputReadError(const AVFormatContext* context) {
+  if (!context || !context->pb) return 0;
+  if (context->pb->error < 0) return context->pb->error;
+  std::lock_guard lock(gOpenMutex);
+  auto it = OpenStreams().find(context->pb);
+  return it == OpenStreams().end() ? 0 : it->second->ReadError.load();
 }
 
 void CloseMediaInput(AVFormatContext** context) {

@@ -44,5 +44,9 @@ std::string InputSchemeOf(const std::string& url);
 // `interrupt` may be null.
 int OpenMediaInput(AVFormatContext** context, const std::string& url, const AVInputFormat* format,
                    AVDictionary** options, const AVIOInterruptCB* interrupt = nullptr);
+// The last failure a read of the input's stream reported (a negative FFmpeg code, not the
+// end of the stream), or 0. FFmpeg's demuxers may read on after a failed read and report
+// only the end of the input; this tells the two apart. Any thread.
+int MediaInputReadError(const AVFormatContext* context);
 // Closes what OpenMediaInput opened, including a scheme's stream; null-safe.
 void CloseMediaInput(AVFormatContext** context);

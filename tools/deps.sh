@@ -16,6 +16,10 @@ DVDSWF_PACKAGES=(
 # Extra packages for the sanitizer and fuzzing builds of CI.
 DVDSWF_CI_PACKAGES=(clang libclang-rt-14-dev)
 
+# Peers the benchmarks under bench/ compare against (run by hand, never in CI):
+#   source tools/deps.sh && ensure_packages "${DVDSWF_BENCH_PACKAGES[@]}"
+DVDSWF_BENCH_PACKAGES=(mpv)
+
 ensure_packages() {
   local missing=() pkg
   for pkg in "$@"; do
