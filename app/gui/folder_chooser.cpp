@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -125,6 +126,7 @@ void TfrmBrowse::Populate(QTreeWidgetItem* item) {
     if (!ChildFor(item, folder.absoluteFilePath()))
       AddFolder(item, QDir::cleanPath(folder.absoluteFilePath()), folder.fileName());
   item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+  FTree->resizeColumnToContents(0);
 }
 
 QTreeWidgetItem* TfrmBrowse::ChildFor(QTreeWidgetItem* item, const QString& path) {
@@ -160,7 +162,10 @@ bool TfrmBrowse::PositionOn(const QString& wanted) {
     item = child;
   }
   FTree->setCurrentItem(item);
-  FTree->scrollToItem(item);
+  FTree->resizeColumnToContents(0);
+  FTree->scrollToItem(item, QAbstractItemView::PositionAtCenter);
+  // Deep folders scroll the view sideways; the tree's branches stay in sight.
+  FTree->horizontalScrollBar()->setValue(0);
   FFolder->setText(path);
   return true;
 }

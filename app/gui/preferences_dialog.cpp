@@ -86,21 +86,21 @@ TfrmPreference::TfrmPreference(const TGlobalObject& global, TUserDialogs& dialog
   folderRow->addWidget(FFolder, 1);
   folderRow->addWidget(FOpen);
   folderRow->addWidget(FBrows);
-  grid->addWidget(folderCaption, 0, 0);
-  grid->addLayout(folderRow, 0, 1, 1, 2);
-  grid->addWidget(new QLabel(QStringLiteral("Snapshot size:"), snapshot), 1, 0);
-  grid->addWidget(FSmall, 1, 1);
-  grid->addWidget(FFull, 1, 2);
-  grid->addWidget(new QLabel(QStringLiteral("Snapshot format:"), snapshot), 2, 0);
-  grid->addWidget(FBmp, 2, 1);
-  grid->addWidget(FJpg, 2, 2);
+  grid->addWidget(folderCaption, 0, 0, 1, 3);
+  grid->addLayout(folderRow, 1, 0, 1, 3);
+  grid->addWidget(new QLabel(QStringLiteral("Snapshot size:"), snapshot), 2, 0);
+  grid->addWidget(FSmall, 2, 1);
+  grid->addWidget(FFull, 2, 2);
+  grid->addWidget(new QLabel(QStringLiteral("Snapshot format:"), snapshot), 3, 0);
+  grid->addWidget(FBmp, 3, 1);
+  grid->addWidget(FJpg, 3, 2);
   auto* qualityRow = new QHBoxLayout;
   qualityRow->setSpacing(10);
   qualityRow->addWidget(FQuality);
   qualityRow->addWidget(FQualityBar, 1);
-  grid->addWidget(FQualityCaption, 3, 0);
-  grid->addLayout(qualityRow, 3, 1, 1, 2);
-  grid->addWidget(FQualityNote, 4, 1, 1, 2);
+  grid->addWidget(FQualityCaption, 4, 0);
+  grid->addLayout(qualityRow, 4, 1, 1, 2);
+  grid->addWidget(FQualityNote, 5, 1, 1, 2);
   grid->setColumnStretch(1, 1);
   grid->setColumnStretch(2, 1);
 
@@ -162,15 +162,25 @@ int TfrmPreference::Priority() const {
   return FPriority->checkedId();
 }
 
+namespace {
+
+// The end of a long path is the part that tells folders apart.
+void ShowFolder(QLineEdit* box, const QString& folder) {
+  box->setText(folder);
+  box->setToolTip(folder);
+  box->setCursorPosition(int(folder.size()));
+}
+
+}  // namespace
+
 void TfrmPreference::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;
   const TSettingsStore settings = FGlobal.Settings();
   // The folder the snapshots would go to; a fallback is shown, and written only by "&Ok".
   const std::string folder = settings.SnapOutPutDir();
-  FFolder->setText(
-      QString::fromStdString(CanWriteToFolder(folder) ? folder : DefaultVideoFolder()));
-  FFolder->setCursorPosition(0);
+  ShowFolder(FFolder,
+             QString::fromStdString(CanWriteToFolder(folder) ? folder : DefaultVideoFolder()));
   // The stored choices; a pair stored with both off (which writes nothing) shows both on.
   const auto pair = [](QCheckBox* a, bool onA, QCheckBox* b, bool onB) {
     a->setChecked(onA || !onB);
@@ -200,8 +210,7 @@ void TfrmPreference::EnableQuality() {
 
 void TfrmPreference::Browse() {
   if (const std::optional<QString> folder = BrowseWritableFolder(FDialogs, this, FFolder->text())) {
-    FFolder->setText(*folder);
-    FFolder->setCursorPosition(0);
+    ShowFolder(FFolder, *folder);
   }
 }
 
@@ -210,8 +219,7 @@ void TfrmPreference::OpenFolder() {
 }
 
 void TfrmPreference::Default() {
-  FFolder->setText(QString::fromStdString(DefaultVideoFolder()));
-  FFolder->setCursorPosition(0);
+  ShowFolder(FFolder, QString::fromStdString(DefaultVideoFolder()));
   FBmp->setChecked(true);
   FJpg->setChecked(false);
   FFull->setChecked(true);

@@ -157,8 +157,11 @@ TfrmSettings::TfrmSettings(const TGlobalObject& global, TUserDialogs& dialogs, Q
     combo->setEditable(Editable(list));
     combo->setInsertPolicy(QComboBox::NoInsert);
     combo->setItemDelegate(new TTrackItemDelegate(combo));
-    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    combo->setMinimumContentsLength(9);
+    // Editable lists are as wide as nine characters; pick lists as their longest row.
+    combo->setSizeAdjustPolicy(Editable(list) ? QComboBox::AdjustToMinimumContentsLengthWithIcon
+                                              : QComboBox::AdjustToContents);
+    // Room for "stereo 2 channels" in the channel list.
+    combo->setMinimumContentsLength(list == plChannel ? 17 : 9);
     if (combo->lineEdit()) combo->lineEdit()->setCompleter(nullptr);
     if (Editable(list)) combo->installEventFilter(this);
     FLists[i] = combo;
@@ -246,6 +249,9 @@ void TfrmSettings::showEvent(QShowEvent* event) {
   FPicker->TextBox()->setCursorPosition(0);
   LoadFormat(true);
   FPicker->setFocus(Qt::OtherFocusReason);
+  // The dialog hands its first control a Tab focus once shown, which would select the whole
+  // name: a box that only shows a name has nothing to select.
+  QTimer::singleShot(0, FPicker->TextBox(), &QLineEdit::deselect);
 }
 
 void TfrmSettings::ChooseFormat(int code, const QString& name) {
@@ -266,6 +272,8 @@ void TfrmSettings::LoadFormat(bool opening) {
   }
   SelectRows(opening);
   EnableGroups();
+  // A catalogue with longer rows widens the dialog (it never shrinks while open).
+  setFixedSize(size().expandedTo(layout()->totalMinimumSize()));
 }
 
 void TfrmSettings::SelectCatalogueDefault(TParamList list) {
