@@ -229,6 +229,23 @@ TfrmSettings::TfrmSettings(const TGlobalObject& global, TUserDialogs& dialogs, Q
   // As designed, or larger when the desktop's fonts need more.
   setFixedSize(QSize(kWidth, kHeight).expandedTo(layout->totalMinimumSize()));
 
+  // Tab goes down the video group, then down the audio group.
+  QWidget* order[] = {FPicker->TextBox(),
+                      FLists[plVideoSize],
+                      FLists[plVideoEncoder],
+                      FLists[plVideoBitRate],
+                      FLists[plFrameRate],
+                      FZoom,
+                      FLists[plSampleRate],
+                      FLists[plAudioEncoder],
+                      FLists[plChannel],
+                      FLists[plAudioBitRate],
+                      FLists[plVolume],
+                      FDefault,
+                      FOk,
+                      FCancel};
+  for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+
   connect(FPicker, &TFormatPickerBox::FormatChosen, this, &TfrmSettings::ChooseFormat);
   connect(FDefault, &QPushButton::clicked, this, &TfrmSettings::Default);
   connect(FOk, &QPushButton::clicked, this, &TfrmSettings::Ok);
