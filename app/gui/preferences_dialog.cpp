@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "app/core/global_object.h"
+#include "app/gui/app_style.h"
 #include "app/gui/desktop_actions.h"
 #include "app/gui/folder_chooser.h"
 #include "app/gui/user_dialogs.h"
@@ -115,19 +116,12 @@ TfrmPreference::TfrmPreference(const TGlobalObject& global, TUserDialogs& dialog
     priorities->addWidget(button, 1);
   }
 
-  FDefault = new QPushButton(QStringLiteral("&Default"), this);
-  FDefault->setObjectName(QStringLiteral("btnDefault"));
-  FOk = new QPushButton(QStringLiteral("&Ok"), this);
-  FOk->setObjectName(QStringLiteral("btnOk"));
-  FCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-  FCancel->setObjectName(QStringLiteral("btnCancel"));
-  FOk->setDefault(true);
-  for (QPushButton* button : {FOpen, FBrows, FDefault, FCancel}) button->setAutoDefault(false);
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(FDefault);
-  buttons->addStretch(1);
-  buttons->addWidget(FOk);
-  buttons->addWidget(FCancel);
+  const TDialogButtons buttons = MakeDialogButtons(this);
+  FDefault = buttons.Default;
+  FOk = buttons.Ok;
+  FCancel = buttons.Cancel;
+  FOpen->setAutoDefault(false);
+  FBrows->setAutoDefault(false);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(14, 14, 14, 12);
@@ -135,7 +129,7 @@ TfrmPreference::TfrmPreference(const TGlobalObject& global, TUserDialogs& dialog
   layout->addWidget(snapshot);
   layout->addWidget(priority);
   layout->addStretch(1);
-  layout->addLayout(buttons);
+  layout->addLayout(buttons.Row);
   setFixedSize(QSize(kWidth, kHeight).expandedTo(layout->totalMinimumSize()));
 
   connect(FSmall, &QCheckBox::clicked, this, [this](bool on) { PairClicked(FSmall, FFull, on); });

@@ -16,6 +16,7 @@
 
 #include "app/core/format_catalogue.h"
 #include "app/core/global_object.h"
+#include "app/gui/app_style.h"
 #include "app/gui/error_handler.h"
 #include "app/gui/format_picker_box.h"
 #include "app/gui/title_list_view.h"
@@ -196,15 +197,10 @@ TfrmSettings::TfrmSettings(const TGlobalObject& global, TUserDialogs& dialogs, Q
   FAudio = group(QStringLiteral("Audio Options"),
                  {plSampleRate, plAudioEncoder, plChannel, plAudioBitRate, plVolume}, false);
 
-  FDefault = new QPushButton(QStringLiteral("&Default"), this);
-  FDefault->setObjectName(QStringLiteral("btnDefault"));
-  FOk = new QPushButton(QStringLiteral("&Ok"), this);
-  FOk->setObjectName(QStringLiteral("btnOk"));
-  FCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-  FCancel->setObjectName(QStringLiteral("btnCancel"));
-  FOk->setDefault(true);
-  FDefault->setAutoDefault(false);
-  FCancel->setAutoDefault(false);
+  const TDialogButtons buttons = MakeDialogButtons(this);
+  FDefault = buttons.Default;
+  FOk = buttons.Ok;
+  FCancel = buttons.Cancel;
 
   auto* top = new QHBoxLayout;
   top->setSpacing(8);
@@ -214,18 +210,13 @@ TfrmSettings::TfrmSettings(const TGlobalObject& global, TUserDialogs& dialogs, Q
   groups->setSpacing(10);
   groups->addWidget(FVideo, 1);
   groups->addWidget(FAudio, 1);
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(FDefault);
-  buttons->addStretch(1);
-  buttons->addWidget(FOk);
-  buttons->addWidget(FCancel);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(14, 14, 14, 12);
   layout->setSpacing(10);
   layout->addLayout(top);
   layout->addLayout(groups);
   layout->addStretch(1);
-  layout->addLayout(buttons);
+  layout->addLayout(buttons.Row);
   // As designed, or larger when the desktop's fonts need more.
   setFixedSize(QSize(kWidth, kHeight).expandedTo(layout->totalMinimumSize()));
 
