@@ -262,6 +262,12 @@ void TfrmSettings::showEvent(QShowEvent* event) {
   QTimer::singleShot(0, FPicker->TextBox(), &QLineEdit::deselect);
 }
 
+void TfrmSettings::hideEvent(QHideEvent* event) {
+  // A format list left open (a shortcut closed the dialog) must not show at the next opening.
+  FPicker->HideList();
+  QDialog::hideEvent(event);
+}
+
 void TfrmSettings::ChooseFormat(int code, const QString& name) {
   FCode = code;
   FName = name;

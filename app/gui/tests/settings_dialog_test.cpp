@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListView>
@@ -464,28 +465,47 @@ TEST_P(HostileSettingsTest, DialogShowsDefaultsCancelKeepsTheFileOkWritesValidVa
     EXPECT_LT(row, int(catalogue.List(code, info.CatalogueKey).size())) << info.IndexKey;
   }
 
-  // The same file opens the preferences with their defaults, and Cancel keeps it.
+  // The same file opens the preferences with their defaults; Cancel keeps the file, Ok
+  // writes values the snapshots and the run can use.
   const std::string afterOk = SettingsText();
   TfrmPreference& preferences = *Window().PreferencesDialog();
   preferences.show();
-  EXPECT_GE(preferences.Priority(), 0);
+  EXPECT_GE(preferences.Priority(), psIdle);
+  EXPECT_LE(preferences.Priority(), psLowest);
+  EXPECT_TRUE(preferences.FullSizeBox()->isChecked() || preferences.SmallSizeBox()->isChecked());
+  EXPECT_TRUE(preferences.BmpBox()->isChecked() || preferences.JpgBox()->isChecked());
   preferences.reject();
   EXPECT_EQ(SettingsText(), afterOk);
+  preferences.show();
+  preferences.Ok();
+  const TSettingsStore stored = Window().Global().Settings();
+  EXPECT_GE(stored.JpgCmp(), 1);
+  EXPECT_LE(stored.JpgCmp(), 100);
+  EXPECT_GE(stored.Priority(), psIdle);
+  EXPECT_LE(stored.Priority(), psLowest);
+  EXPECT_TRUE(stored.SnapFullSize() || stored.SnapSmallSize());
+  EXPECT_TRUE(stored.SnapBmp() || stored.SnapJpg());
+  EXPECT_TRUE(CanWriteToFolder(stored.SnapOutPutDir()) ||
+              stored.SnapOutPutDir() == DefaultVideoFolder());
 }
 
 const THostileCase kHostile[] = {
     {"NonNumbers",
-     "[settings]\nFormatCode=abc\nFormatName=???\n[formatInfo1]\niVideoSize=abc\n"
+     "[settings]\nFormatCode=abc\nFormatName=???\njpgCmp=abc\npriority=high\nsnapBmp=yes\n"
+     "snapJpg=no\n[formatInfo1]\niVideoSize=abc\n"
      "paraVideoSize=big\niVideoBitRate=-1\nparaVideoBitRate=fast\niSampleRate=-1\n"
      "paraSampleRate=CD\niAudioBitRate=-1\nparaAudioBitRate=1e999\niVolume=x\n"
      "paraVolume=loud\niChannel=two\n"},
     {"NegativeSizes",
-     "[settings]\nFormatCode=103\n[formatInfo103]\niVideoSize=-1\nparaVideoSize=-640x-480\n"
+     "[settings]\nFormatCode=103\njpgCmp=-5\npriority=-1\n[formatInfo103]\niVideoSize=-1\n"
+     "paraVideoSize=-640x-480\n"
      "iVideoBitRate=-7\niChannel=-3\niFrameRate=-1\nparaFrameRate=-25\n"},
     {"OddAndHugeSizes",
      "[settings]\nFormatCode=103\n[formatInfo103]\niVideoSize=-1\nparaVideoSize=641x99999\n"},
     {"UnknownCodes",
-     "[settings]\nFormatCode=999\nFormatName=Nothing like it\n[formatInfo1]\niVideoEncoder=42\n"
+     "[settings]\nFormatCode=999\nFormatName=Nothing like it\npriority=9\njpgCmp=1000\n"
+     "snapFullSize=0\nsnapSmallSize=0\nSnapOutPutDir=/proc/"
+     "nowhere\n[formatInfo1]\niVideoEncoder=42\n"
      "paraZoom=sideways\niAudioEncoder=7\niVolume=99\n"},
     {"MissingFormatInfoSection", "[settings]\nFormatCode=205\n"},
     {"SectionWithoutKeysAndJunkLines",
