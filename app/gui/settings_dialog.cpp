@@ -257,9 +257,6 @@ void TfrmSettings::showEvent(QShowEvent* event) {
   FPicker->TextBox()->setCursorPosition(0);
   LoadFormat(true);
   FPicker->setFocus(Qt::OtherFocusReason);
-  // The dialog hands its first control a Tab focus once shown, which would select the whole
-  // name: a box that only shows a name has nothing to select.
-  QTimer::singleShot(0, FPicker->TextBox(), &QLineEdit::deselect);
 }
 
 void TfrmSettings::hideEvent(QHideEvent* event) {
@@ -271,6 +268,8 @@ void TfrmSettings::hideEvent(QHideEvent* event) {
 void TfrmSettings::ChooseFormat(int code, const QString& name) {
   FCode = code;
   FName = name;
+  FPicker->TextBox()->setText(name);
+  FPicker->TextBox()->setCursorPosition(0);
   LoadFormat(false);
 }
 
