@@ -1,7 +1,9 @@
 #include "app/gui/app_style.h"
 
 #include <QFile>
+#include <QHBoxLayout>
 #include <QPainter>
+#include <QPushButton>
 #include <QSvgRenderer>
 
 // The pictures are built into the static library; its resources must be registered by hand.
@@ -69,4 +71,21 @@ QString AppStyleSheet() {
   };
   for (const auto& [name, colour] : colours) sheet.replace(QLatin1String(name), Rgb(colour));
   return sheet;
+}
+
+TDialogButtons MakeDialogButtons(QWidget* dialog) {
+  const auto button = [dialog](const char* name, const char* text) {
+    auto* b = new QPushButton(QLatin1String(text), dialog);
+    b->setObjectName(QLatin1String(name));
+    b->setAutoDefault(false);
+    return b;
+  };
+  TDialogButtons buttons{button("btnDefault", "&Default"), button("btnOk", "&Ok"),
+                         button("btnCancel", "&Cancel"), new QHBoxLayout};
+  buttons.Ok->setDefault(true);
+  buttons.Row->addWidget(buttons.Default);
+  buttons.Row->addStretch(1);
+  buttons.Row->addWidget(buttons.Ok);
+  buttons.Row->addWidget(buttons.Cancel);
+  return buttons;
 }

@@ -42,3 +42,16 @@ QSize PictureSize(const QString& file);
 
 // The style sheet of every window of the program.
 QString AppStyleSheet();
+
+class QHBoxLayout;
+class QPushButton;
+class QWidget;
+// The button row of the program's dialogs: "&Default" at the left, "&Ok" (pressed by
+// Return) and "&Cancel" at the right; objectNames "btnDefault", "btnOk", "btnCancel".
+struct TDialogButtons {
+  QPushButton* Default;
+  QPushButton* Ok;
+  QPushButton* Cancel;
+  QHBoxLayout* Row;
+};
+TDialogButtons MakeDialogButtons(QWidget* dialog);

@@ -25,10 +25,13 @@
 #include "app/gui/desktop_actions.h"
 #include "app/gui/drive_menu.h"
 #include "app/gui/error_handler.h"
+#include "app/gui/folder_chooser.h"
 #include "app/gui/format_picker_box.h"
+#include "app/gui/preferences_dialog.h"
 #include "app/gui/preview_panel.h"
 #include "app/gui/previewer.h"
 #include "app/gui/progress_window.h"
+#include "app/gui/settings_dialog.h"
 #include "app/gui/snapshot.h"
 #include "app/gui/title_list_model.h"
 #include "app/gui/title_list_view.h"
@@ -216,6 +219,8 @@ TfrmMain::TfrmMain(TUserDialogs& dialogs, TDesktopActions& desktop, QWidget* par
   FHost = std::make_unique<THost>(*this);
   FRun = std::make_unique<TConversionRun>(*FGlobal, *FHost);
   BuildControls();
+  OpenSettingsDialog = [this] { SettingsDialog()->exec(); };
+  OpenPreferences = [this] { PreferencesDialog()->exec(); };
 
   std::string error;
   if (!FPanel->LoadLibraries(error)) Log(Text(error));
@@ -262,7 +267,7 @@ void TfrmMain::BuildControls() {
   FFileMenuButton = menuButton("btnFileMenu", QStringLiteral("File"), "file", FFileMenu);
   FEditMenuButton = menuButton("btnEditMenu", QStringLiteral("Edit"), "edit", FEditMenu);
   QToolButton* preference =
-      menuButton("btnPreference", QStringLiteral("Preference"), "preference", nullptr);
+      menuButton("btnPreference", QStringLiteral("&Preference"), "preference", nullptr);
   FHelpMenuButton = menuButton("btnHelpMenu", QStringLiteral("Help"), "help", FHelpMenu);
   QToolButton* website = menuButton("btnWebsite", QStringLiteral("Website"), "website", nullptr);
 
@@ -995,27 +1000,11 @@ void TfrmMain::FormatChosen(int code, const QString& name) {
 }
 
 void TfrmMain::BrowseOutputFolder() {
-  QString path = FDialogs.ChooseFolder(this, QStringLiteral("Browse"), FOutputFolder->text());
-  if (path.isEmpty() || path == FOutputFolder->text()) return;
-  if (path.size() < 4) {
-    FDialogs.ShowMessage(
-        this, QStringLiteral("The path ") + path + QStringLiteral(" is not a valid directory."),
-        QStringLiteral("Warning"), miWarn);
-    return;
-  }
+  const std::optional<QString> path = BrowseWritableFolder(FDialogs, this, FOutputFolder->text());
+  if (!path) return;
   TSettingsStore settings = FGlobal->Settings();
-  if (CanWriteToFolder(path.toStdString())) {
-    settings.SetOutPutDir(path.toStdString());
-  } else {
-    FDialogs.ShowMessage(this,
-                         QStringLiteral("You login as ") + Text(GetLoginName()).trimmed() +
-                             QStringLiteral(" .You don't have permission to write to directory:") +
-                             path,
-                         QStringLiteral("Warning"), miWarn);
-    path = Text(DefaultVideoFolder());
-    settings.SetOutPutDir(path.toStdString());
-  }
-  FOutputFolder->setText(path);
+  settings.SetOutPutDir(path->toStdString());
+  FOutputFolder->setText(*path);
   FOutputFolder->setCursorPosition(0);
 }
 
@@ -1087,6 +1076,20 @@ void TfrmMain::RunEditor(TEditorKind kind) {
   }
   // The crop editor has volume controls of its own.
   if (kind == ekCrop) ReloadVolumeSettings();
+}
+
+TfrmSettings* TfrmMain::SettingsDialog() {
+  if (!FSettingsDialog) {
+    FSettingsDialog = new TfrmSettings(*FGlobal, FDialogs, this);
+    connect(FSettingsDialog, &TfrmSettings::Saved, this,
+            [this] { FFormat->BuildFormatList(FGlobal->Settings()); });
+  }
+  return FSettingsDialog;
+}
+
+TfrmPreference* TfrmMain::PreferencesDialog() {
+  if (!FPreferences) FPreferences = new TfrmPreference(*FGlobal, FDialogs, FDesktop, this);
+  return FPreferences;
 }
 
 void TfrmMain::ShowNotAvailable(const QString& what) {

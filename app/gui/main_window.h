@@ -27,7 +27,9 @@ class QToolButton;
 class TDesktopActions;
 class TDriveMenu;
 class TFormatPickerBox;
+class TfrmPreference;
 class TfrmProgress;
+class TfrmSettings;
 class TPreviewPanel;
 class TTitleListModel;
 class TTitleListView;
@@ -71,10 +73,15 @@ class TfrmMain : public QWidget {
   void ReloadVolumeSettings();
 
   // Editors and dialogs of other parts of the program. Each is called after the preview has
-  // been stopped; until one is set, a message says the dialog is not available yet.
+  // been stopped; until one is set, a message says the dialog is not available yet. The
+  // window sets OpenSettingsDialog and OpenPreferences to show its own dialogs (modally).
   std::function<void(TEditorKind kind, int row)> OpenEditor;
   std::function<void()> OpenSettingsDialog;
   std::function<void()> OpenPreferences;
+  // The two dialogs, made when first needed and kept (hidden) afterwards. When the settings
+  // dialog has written its choices, the window's format picker is built again.
+  TfrmSettings* SettingsDialog();
+  TfrmPreference* PreferencesDialog();
 
   // ---- State ----
   const TGlobalObject& Global() const { return *FGlobal; }
@@ -174,4 +181,6 @@ class TfrmMain : public QWidget {
   TDriveMenu* FDriveMenu = nullptr;
   QMenu *FFileMenu = nullptr, *FEditMenu = nullptr, *FHelpMenu = nullptr;
   TfrmProgress* FProgress = nullptr;
+  TfrmSettings* FSettingsDialog = nullptr;
+  TfrmPreference* FPreferences = nullptr;
 };

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 
 #include "app/gui/app_style.h"
+#include "app/gui/folder_chooser.h"
 
 TMessageAnswer TQtUserDialogs::ShowMessage(QWidget* parent, const QString& text,
                                            const QString& caption, TMessageIcon icon,
@@ -50,6 +51,11 @@ QString TQtUserDialogs::ChooseFolder(QWidget* parent, const QString& caption,
                                      const QString& start) {
   return QFileDialog::getExistingDirectory(
       parent, caption, start, QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+}
+
+QString TQtUserDialogs::ChooseOutputFolder(QWidget* parent, const QString& start) {
+  TfrmBrowse chooser(*this, parent);
+  return chooser.Choose(start);
 }
 
 QString TQtUserDialogs::ChooseFile(QWidget* parent, const QString& caption, const QString& start,

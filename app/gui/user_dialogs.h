@@ -21,6 +21,12 @@ class TUserDialogs {
                                      const QString& detail = QString()) = 0;
   // The chosen folder; empty when the user cancelled.
   virtual QString ChooseFolder(QWidget* parent, const QString& caption, const QString& start) = 0;
+  // A folder to write output or snapshots to, chosen in the program's folder chooser
+  // ("Browse", which refuses folders on an optical disc); empty when the user cancelled.
+  // Unless a subclass shows the chooser, the choice is ChooseFolder's.
+  virtual QString ChooseOutputFolder(QWidget* parent, const QString& start) {
+    return ChooseFolder(parent, QStringLiteral("Browse"), start);
+  }
   // The chosen existing file; empty when the user cancelled. `filter` as QFileDialog takes it.
   virtual QString ChooseFile(QWidget* parent, const QString& caption, const QString& start,
                              const QString& filter) = 0;
@@ -34,6 +40,7 @@ class TQtUserDialogs : public TUserDialogs {
                              TMessageIcon icon, TMessageButtons buttons,
                              const QString& detail) override;
   QString ChooseFolder(QWidget* parent, const QString& caption, const QString& start) override;
+  QString ChooseOutputFolder(QWidget* parent, const QString& start) override;
   QString ChooseFile(QWidget* parent, const QString& caption, const QString& start,
                      const QString& filter) override;
 };

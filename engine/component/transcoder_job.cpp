@@ -1,7 +1,5 @@
 #include "engine/component/transcoder_job.h"
 
-#include <pthread.h>
-#include <sched.h>
 #include <sys/resource.h>
 
 #include <cerrno>
@@ -13,17 +11,18 @@
 
 int NiceValueOf(TThreadPriority priority) {
   switch (priority) {
+    case tpIdle:
+      return 19;
     case tpLowest:
-      return 10;
+      return 15;
     case tpLower:
-      return 5;
+      return 10;
     case tpHigher:
       return -5;
     case tpHighest:
       return -10;
     case tpTimeCritical:
       return -20;
-    case tpIdle:
     case tpNormal:
     default:
       return 0;
@@ -32,19 +31,15 @@ int NiceValueOf(TThreadPriority priority) {
 
 namespace {
 
-// On the worker itself: nice values are per thread on Linux. Raising the priority needs
-// privileges the program usually lacks; the job then runs at the priority it has.
+// On the worker itself: nice values are per thread on Linux, and the threads the worker
+// creates (the codecs' own threads, the termination delivery) start with its value. Raising
+// the priority needs privileges the program usually lacks; the job then runs at the priority
+// it has, and the refusal is logged.
 void ApplyPriority(const void* sender, TThreadPriority priority) {
-  if (priority == tpIdle) {
-    sched_param param{};
-    const int error = pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
-    if (error != 0)
-      GlobalLogger().LogFmt(sender, llVerbose, "Cannot set idle priority: %s",
-                            std::strerror(error));
-    return;
-  }
   const int nice = NiceValueOf(priority);
-  if (getpriority(PRIO_PROCESS, id_t(CurrentThreadId())) == nice) return;
+  errno = 0;
+  const int current = getpriority(PRIO_PROCESS, id_t(CurrentThreadId()));
+  if (errno == 0 && current == nice) return;
   if (setpriority(PRIO_PROCESS, id_t(CurrentThreadId()), nice) != 0)
     GlobalLogger().LogFmt(sender, llVerbose, "Cannot set thread priority %d: %s", nice,
                           std::strerror(errno));

@@ -21,7 +21,8 @@
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
-// The nice value a priority maps to (tpIdle runs under SCHED_IDLE with nice 0 kept).
+// The nice value of the worker (and of the threads it starts) for a priority: tpIdle 19,
+// tpLowest 15, tpLower 10, tpNormal 0, tpHigher -5, tpHighest -10, tpTimeCritical -20.
 int NiceValueOf(TThreadPriority priority);
 
 class TTranscoder : public TCustomTranscoder {

@@ -48,8 +48,26 @@ std::string TRecordingDialogs::Summary() const {
   return text;
 }
 
+namespace {
+
+// The scaled runs of the suite (ctest's gui_scaling_*) run beside the plain one under the same
+// test names, so each scale gets a folder of its own: one run must not remove the folder
+// another is working in.
+std::string OwnTestFolder() {
+  const QByteArray scale = qgetenv("QT_SCALE_FACTOR");
+  if (scale.isEmpty()) return TestFolder();
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  const fs::path dir = fs::path(DVDSWF_TEST_TMP) / (std::string(info->test_suite_name()) + "." +
+                                                    info->name() + "@" + scale.toStdString());
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir.string();
+}
+
+}  // namespace
+
 void GuiTest::SetUp() {
-  Folder = TestFolder();
+  Folder = OwnTestFolder();
   ConfigDir = Folder + "/config";
   HomeDir = Folder + "/home";
   fs::create_directories(HomeDir);

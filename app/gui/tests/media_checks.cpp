@@ -14,6 +14,10 @@ std::string DiscAFolder() {
   return FixturesDir() + "/disc_a";
 }
 
+std::string DiscFImage() {
+  return FixturesDir() + "/disc_f.iso";
+}
+
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);

@@ -10,6 +10,9 @@ std::string ShellQuote(const std::string& text);
 // The fixture disc A as an image and as a folder.
 std::string DiscAImage();
 std::string DiscAFolder();
+// Fixture disc F: one 8 s title with a busy picture (its conversions need the bit rate they
+// are given).
+std::string DiscFImage();
 
 // The dominant tone of a media file's first audio stream (zero crossings of up to 2 s of
 // mono from `from` seconds), -1 when it has no audio.

@@ -5,18 +5,25 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QProgressBar>
 #include <QTest>
 
 #include "app/gui/about_box.h"
+#include "app/gui/folder_chooser.h"
+#include "app/gui/format_picker_box.h"
 #include "app/gui/main_window.h"
+#include "app/gui/preferences_dialog.h"
 #include "app/gui/preview_panel.h"
 #include "app/gui/progress_window.h"
+#include "app/gui/settings_dialog.h"
 #include "app/gui/tests/gui_test_support.h"
 #include "app/gui/title_list_model.h"
 #include "app/gui/track_bar.h"
@@ -46,6 +53,7 @@ bool IsControl(const QWidget* w) {
   return qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QLabel*>(w) ||
          qobject_cast<const QLineEdit*>(w) || qobject_cast<const QComboBox*>(w) ||
          qobject_cast<const QAbstractItemView*>(w) || qobject_cast<const QProgressBar*>(w) ||
+         qobject_cast<const QAbstractSpinBox*>(w) || qobject_cast<const QAbstractSlider*>(w) ||
          dynamic_cast<const TTrackBar2*>(w) || dynamic_cast<const TPreviewPanel*>(w);
 }
 
@@ -125,6 +133,51 @@ TEST_F(GuiTest, ScalingAboutBox) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
   ExpectNothingClipped(about);
   SavePicture(about, QStringLiteral("about"));
+}
+
+TEST_F(GuiTest, ScalingSettingsDialog) {
+  TfrmMain& window = Window();
+  TSettingsStore settings = window.Global().Settings();
+  settings.SetFormatCode(103);
+  TfrmSettings& dialog = *window.SettingsDialog();
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  EXPECT_GE(dialog.width(), TfrmSettings::kWidth);
+  EXPECT_GE(dialog.height(), TfrmSettings::kHeight);
+  ExpectNothingClipped(dialog);
+  SavePicture(dialog, QStringLiteral("settings_dialog"));
+  // The format list opened below the box, inside the dialog.
+  dialog.FormatPicker()->ShowList();
+  const QRect list = dialog.FormatPicker()->List()->geometry();
+  EXPECT_TRUE(dialog.rect().contains(list));
+  SavePicture(dialog, QStringLiteral("settings_dialog_picker_open"));
+  dialog.FormatPicker()->HideList();
+  // An audio format: the video group greyed.
+  dialog.ChooseFormat(200, QStringLiteral("MP3 MPEG Layer-3 Audio (*.mp3)"));
+  SavePicture(dialog, QStringLiteral("settings_dialog_audio_format"));
+  dialog.reject();
+}
+
+TEST_F(GuiTest, ScalingPreferencesDialog) {
+  TfrmPreference& dialog = *Window().PreferencesDialog();
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  EXPECT_GE(dialog.width(), TfrmPreference::kWidth);
+  EXPECT_GE(dialog.height(), TfrmPreference::kHeight);
+  ExpectNothingClipped(dialog);
+  SavePicture(dialog, QStringLiteral("preferences_dialog"));
+  dialog.reject();
+}
+
+TEST_F(GuiTest, ScalingFolderChooser) {
+  TfrmBrowse chooser(Dialogs, &Window());
+  chooser.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&chooser));
+  ASSERT_TRUE(chooser.PositionOn(QString::fromStdString(Folder)));
+  EXPECT_GE(chooser.width(), TfrmBrowse::kWidth);
+  ExpectNothingClipped(chooser);
+  SavePicture(chooser, QStringLiteral("folder_chooser"));
+  chooser.reject();
 }
 
 }  // namespace

@@ -183,45 +183,78 @@ class WholeProgram : public ::testing::Test {
     return path;
   }
 
-  std::string Folder, Home, Config, Screenshots, Display;
+  // Starts dvdswf on the test's display with its own home and settings; opening a folder and
+  // shutting down only write to the logs `Opened` and `PowerOff`.
+  bool StartProgram(TChild& program) {
+    const std::string runtime = Folder + "/runtime";
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    Opened = Folder + "/opened.log";
+    PowerOff = Folder + "/poweroff.log";
+    return program.Start(
+        {DVDSWF_BINARY_DIR "/bin/dvdswf"},
+        {{"DISPLAY", Display},
+         {"HOME", Home},
+         {"DVDSWF_CONFIG_DIR", Config},
+         {"XDG_CONFIG_HOME", Folder + "/xdg"},
+         {"XDG_RUNTIME_DIR", runtime},
+         {"LSAN_OPTIONS", "suppressions=" DVDSWF_LSAN_SUPPRESSIONS},
+         {"TSAN_OPTIONS", SanitizerOptions("TSAN_OPTIONS", DVDSWF_TSAN_SUPPRESSIONS)},
+         {"QT_QPA_PLATFORM", "xcb"},
+         {"SDL_AUDIODRIVER", "dummy"},
+         {"DVDSWF_OPEN_COMMAND", Recorder("open.sh", Opened)},
+         {"DVDSWF_SHUTDOWN_COMMAND", Recorder("poweroff.sh", PowerOff)}},
+        -1, Folder + "/dvdswf.log");
+  }
+  // Add DVD, then "Open DVD image…" of the drive menu; the file dialog takes the image.
+  void OpenImage(const std::string& main, const std::string& image) {
+    Focus(main);
+    Keys("alt+a");
+    ASSERT_FALSE(WaitWindow("Add DVD Driver", 20).empty()) << "the drive menu opens";
+    Keys("i");
+    const std::string dialog = WaitWindow("Open DVD image", 20);
+    ASSERT_FALSE(dialog.empty());
+    Focus(dialog);
+    Xdo("type --delay 5 " + ShellQuote(image));
+    Keys("Return");
+    ASSERT_TRUE(WaitGone("Open DVD image", 20));
+    Focus(main);
+  }
+  // Waits until the run's first report can have come (500 ms after the progress window showed)
+  // and `file` is being written.
+  void WaitUntilWriting(const std::string& file) {
+    const auto shown = Clock::now();
+    while (Clock::now() - shown < std::chrono::seconds(30)) {
+      std::error_code error;
+      if (Clock::now() - shown > std::chrono::milliseconds(700) && fs::file_size(file, error) > 0 &&
+          !error)
+        return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  // Exit, and yes; the program ends by itself.
+  void Exit(const std::string& main, TChild& program) {
+    Focus(main);
+    Keys("alt+x");
+    const std::string question = WaitWindow("Warning", 20);
+    ASSERT_FALSE(question.empty()) << "\"Do you really want to exit?\"";
+    Focus(question);
+    Keys("alt+y");
+    EXPECT_EQ(program.Wait(std::chrono::seconds(60)), 0) << ReadFile(Folder + "/dvdswf.log");
+  }
+
+  std::string Folder, Home, Config, Screenshots, Display, Opened, PowerOff;
   TChild Xvfb;
 };
 
 TEST_F(WholeProgram, ConvertsTwoTitlesWithTheChosenTrack) {
-  const std::string opened = Folder + "/opened.log", poweroff = Folder + "/poweroff.log";
-  const std::string runtime = Folder + "/runtime";
-  fs::create_directories(runtime);
-  fs::permissions(runtime, fs::perms::owner_all);
   TChild program;
-  ASSERT_TRUE(
-      program.Start({DVDSWF_BINARY_DIR "/bin/dvdswf"},
-                    {{"DISPLAY", Display},
-                     {"HOME", Home},
-                     {"DVDSWF_CONFIG_DIR", Config},
-                     {"XDG_CONFIG_HOME", Folder + "/xdg"},
-                     {"XDG_RUNTIME_DIR", runtime},
-                     {"LSAN_OPTIONS", "suppressions=" DVDSWF_LSAN_SUPPRESSIONS},
-                     {"TSAN_OPTIONS", SanitizerOptions("TSAN_OPTIONS", DVDSWF_TSAN_SUPPRESSIONS)},
-                     {"QT_QPA_PLATFORM", "xcb"},
-                     {"SDL_AUDIODRIVER", "dummy"},
-                     {"DVDSWF_OPEN_COMMAND", Recorder("open.sh", opened)},
-                     {"DVDSWF_SHUTDOWN_COMMAND", Recorder("poweroff.sh", poweroff)}},
-                    -1, Folder + "/dvdswf.log"));
+  ASSERT_TRUE(StartProgram(program));
   const std::string main = WaitWindow("Korvel DVD to SWF Converter");
   ASSERT_FALSE(main.empty()) << ReadFile(Folder + "/dvdswf.log");
   Focus(main);
 
-  // Add DVD, then "Open DVD image…" of the drive menu; the file dialog takes the image.
-  Keys("alt+a");
-  ASSERT_FALSE(WaitWindow("Add DVD Driver", 20).empty()) << "the drive menu opens";
-  Keys("i");
-  const std::string dialog = WaitWindow("Open DVD image", 20);
-  ASSERT_FALSE(dialog.empty());
-  Focus(dialog);
-  Xdo("type --delay 5 " + ShellQuote(DiscAImage()));
-  Keys("Return");
-  ASSERT_TRUE(WaitGone("Open DVD image", 20));
-  Focus(main);
+  OpenImage(main, DiscAImage());
 
   // Keys wait in the window's queue until the disc is listed, the list holding the focus:
   // uncheck title 3, back to title 1, French in the audio combo.
@@ -239,15 +272,7 @@ TEST_F(WholeProgram, ConvertsTwoTitlesWithTheChosenTrack) {
   Keys("alt+s");
   const std::string progress = WaitWindow("Progress", 60);
   ASSERT_FALSE(progress.empty()) << "the progress window opens";
-  const auto shown = Clock::now();
-  const std::string first = Home + "/videoconverter/DVD Title 1_(new).mp4";
-  while (Clock::now() - shown < std::chrono::seconds(30)) {
-    std::error_code error;
-    if (Clock::now() - shown > std::chrono::milliseconds(700) && fs::file_size(first, error) > 0 &&
-        !error)
-      break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  WaitUntilWriting(Home + "/videoconverter/DVD Title 1_(new).mp4");
   Keys("alt+p");
   std::this_thread::sleep_for(std::chrono::milliseconds(700));  // its timer draws the picture
   Screenshot(main, "progress_window");
@@ -273,17 +298,141 @@ TEST_F(WholeProgram, ConvertsTwoTitlesWithTheChosenTrack) {
   EXPECT_NEAR(MediaDuration(out + "/DVD Title 1_(new).mp4"), 12.0, 0.5);
   EXPECT_NEAR(MediaDuration(out + "/DVD Title 2_(new).mp4"), 7.0, 0.5);
   // After the run: the output folder was opened (by the recording command), nothing shut down.
-  EXPECT_EQ(ReadFile(opened), out + "\n");
-  EXPECT_FALSE(fs::exists(poweroff));
+  EXPECT_EQ(ReadFile(Opened), out + "\n");
+  EXPECT_FALSE(fs::exists(PowerOff));
 
-  // Exit, and yes.
+  Exit(main, program);
+}
+
+// The video stream's width, height and bit rate (bits per second) as ffprobe reads them.
+std::map<std::string, long> VideoFacts(const std::string& file) {
+  const std::string out = RunCommand(
+      "ffprobe -v error -select_streams v:0 -show_entries stream=width,height,bit_rate "
+      "-of default=noprint_wrappers=1 " +
+      ShellQuote(file));
+  std::map<std::string, long> facts;
+  size_t start = 0;
+  while (start < out.size()) {
+    const size_t end = out.find('\n', start);
+    const std::string line = out.substr(start, end - start);
+    if (const size_t eq = line.find('='); eq != std::string::npos)
+      facts[line.substr(0, eq)] = std::atol(line.c_str() + eq + 1);
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return facts;
+}
+
+// The dialogs as a person uses them: the preferences keep JPG snapshots of the small size
+// only, in a folder chosen in the folder chooser; the settings dialog gets the H.264 format's
+// frame size typed odd (and corrected) and its video bit rate typed. A title of fixture disc F
+// (a busy picture, so the encoder needs its bit rate) then converts at that size and rate, and
+// the progress window's snapshot writes just "Snapshot_small.jpg". Screenshots of the three
+// dialogs and of the correction message go to build/screenshots/.
+TEST_F(WholeProgram, DialogChoicesReachTheConversionAndTheSnapshot) {
+  const std::string snaps = Folder + "/snaps";
+  fs::create_directories(snaps);
+  TChild program;
+  ASSERT_TRUE(StartProgram(program));
+  const std::string main = WaitWindow("Korvel DVD to SWF Converter");
+  ASSERT_FALSE(main.empty()) << ReadFile(Folder + "/dvdswf.log");
+
+  // Preferences: "Full Size" and "BMP" off; "Brows" to the snapshot folder, typed into the
+  // chooser's folder box.
   Focus(main);
-  Keys("alt+x");
-  const std::string question = WaitWindow("Warning", 20);
-  ASSERT_FALSE(question.empty()) << "\"Do you really want to exit?\"";
-  Focus(question);
-  Keys("alt+y");
-  EXPECT_EQ(program.Wait(std::chrono::seconds(60)), 0) << ReadFile(Folder + "/dvdswf.log");
+  Keys("alt+p");
+  const std::string preferences = WaitWindow("Preference", 20);
+  ASSERT_FALSE(preferences.empty()) << "the preferences open";
+  Focus(preferences);
+  Keys("alt+f alt+m alt+b");
+  const std::string chooser = WaitWindow("Browse", 20);
+  ASSERT_FALSE(chooser.empty()) << "the folder chooser opens";
+  Focus(chooser);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Screenshot(chooser, "folder_chooser");
+  Keys("alt+f ctrl+a");
+  Xdo("type --delay 5 " + ShellQuote(snaps));
+  Keys("Return");
+  ASSERT_TRUE(WaitGone("Browse", 20));
+  Focus(preferences);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Screenshot(preferences, "preferences_dialog");
+  Keys("alt+o");
+  ASSERT_TRUE(WaitGone("Preference", 20));
+
+  // Disc F and the H.264 format.
+  OpenImage(main, DiscFImage());
+  Keys("alt+f space Home Down Right Down Down Down Down Return");
+
+  // The settings dialog: 401x301 is corrected to 400x300 when the box is left; 500 kbit/s.
+  Keys("alt+t");
+  const std::string settings = WaitWindow("Settings", 20);
+  ASSERT_FALSE(settings.empty()) << "the settings dialog opens";
+  Focus(settings);
+  Keys("alt+s ctrl+a");
+  Xdo("type --delay 20 401x301");
+  Keys("Tab");
+  const std::string correction = WaitWindow("Input Error!", 20);
+  ASSERT_FALSE(correction.empty()) << "the correction message";
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Screenshot(correction, "settings_dialog_correction");
+  Focus(correction);
+  Keys("Return");
+  ASSERT_TRUE(WaitGone("Input Error!", 20));
+  Focus(settings);
+  Keys("alt+b ctrl+a");
+  Xdo("type --delay 20 500");
+  Keys("Tab");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Screenshot(settings, "settings_dialog");
+  Keys("alt+o");
+  ASSERT_TRUE(WaitGone("Settings", 20)) << "Ok takes the values";
+
+  // Start; once the title is being written, pause and press the progress window's snapshot
+  // button (bottom left).
+  Focus(main);
+  Keys("alt+s");
+  const std::string progress = WaitWindow("Progress", 60);
+  ASSERT_FALSE(progress.empty()) << "the progress window opens";
+  const std::string out = Home + "/videoconverter/DVD Title 1_(new).mp4";
+  WaitUntilWriting(out);
+  Focus(progress);
+  Keys("alt+p");
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // its timer draws the picture
+  const std::string geometry = Xdo("getwindowgeometry --shell " + progress);
+  const size_t at = geometry.find("HEIGHT=");
+  ASSERT_NE(at, std::string::npos) << geometry;
+  const int height = std::atoi(geometry.c_str() + at + 7);
+  Xdo("mousemove --window " + progress + " 36 " + std::to_string(height - 31) + " click 1");
+  const auto clicked = Clock::now();
+  while (!fs::exists(snaps + "/Snapshot_small.jpg") &&
+         Clock::now() - clicked < std::chrono::seconds(20))
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  Focus(progress);
+  Keys("alt+r");
+  ASSERT_TRUE(WaitGone("Progress", 300)) << "the run reaches its end";
+
+  // The output: the typed size, and a video bit rate within 15 % of the typed one.
+  const auto facts = VideoFacts(out);
+  EXPECT_EQ(facts.count("width") ? facts.at("width") : 0, 400) << out;
+  EXPECT_EQ(facts.count("height") ? facts.at("height") : 0, 300);
+  ASSERT_TRUE(facts.count("bit_rate"));
+  EXPECT_NEAR(double(facts.at("bit_rate")), 500000.0, 0.15 * 500000.0);
+  EXPECT_NEAR(MediaDuration(out), 8.0, 0.5);
+
+  // The snapshot: JPG of the small size only.
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(snaps)) files.push_back(entry.path().filename());
+  EXPECT_EQ(files, std::vector<std::string>{"Snapshot_small.jpg"});
+
+  Exit(main, program);
+}
+
+TEST_F(WholeProgram, MainWindowSnapshotWritesOnlyTheChosenFiles) {
+  GTEST_SKIP() << "The main window's Snapshot needs a picture previewed by the player "
+                  "(player/), which this build does not have yet; the same rules are checked "
+                  "through the progress window's snapshot in "
+                  "DialogChoicesReachTheConversionAndTheSnapshot.";
 }
 
 }  // namespace

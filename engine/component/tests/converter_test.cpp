@@ -537,9 +537,9 @@ TEST_P(PriorityTest, WorkerRunsAtTheMappedPriority) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Priorities, PriorityTest,
-                         ::testing::Values(PriorityCase{tpIdle, SCHED_IDLE, 0},
-                                           PriorityCase{tpLowest, SCHED_OTHER, 10},
-                                           PriorityCase{tpLower, SCHED_OTHER, 5},
+                         ::testing::Values(PriorityCase{tpIdle, SCHED_OTHER, 19},
+                                           PriorityCase{tpLowest, SCHED_OTHER, 15},
+                                           PriorityCase{tpLower, SCHED_OTHER, 10},
                                            PriorityCase{tpNormal, SCHED_OTHER, 0}));
 
 TEST_F(ConverterTest, HookDisabledByTheHandlerIsNotCalledAgain) {
