@@ -146,8 +146,9 @@ class TfrmMain::THost : public TConversionHost {
   }
   void CloseProgress() override { FWindow.FProgress->CloseByFinalEvent(); }
   void ShowProgress(const TJobProgress& p) override {
-    FWindow.FProgress->ShowProgress(p);
+    // The row's cell first: whoever watches the progress window sees the list already agree.
     FWindow.FModel->SetProgressText(p.Row, p.CellText);
+    FWindow.FProgress->ShowProgress(p);
   }
   void ShowPreviewFrame(const TBitmap&) override { FWindow.FProgress->FrameArrived(); }
   void JobFinished(int, int row) override {
