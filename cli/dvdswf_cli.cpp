@@ -484,7 +484,7 @@ class TCliHost : public TConversionHost {
 
 TWmRec TextWatermark(const TCliWatermark& spec) {
   TWmRec mark;
-  mark.Kind = 0;
+  mark.Kind = kWatermarkText;
   mark.Text = spec.What;
   mark.TextLeft = spec.X;
   mark.TextTop = spec.Y;
@@ -502,7 +502,7 @@ TWmRec TextWatermark(const TCliWatermark& spec) {
 
 TWmRec PictureWatermark(const TCliWatermark& spec) {
   TWmRec mark;
-  mark.Kind = 1;
+  mark.Kind = kWatermarkPicture;
   mark.ImageFile = std::filesystem::absolute(spec.What).string();
   mark.ImageLeft = spec.X;
   mark.ImageTop = spec.Y;

@@ -35,9 +35,9 @@ struct TDVDTitleInfo {
   // caller): read it through TitleDisplayAspect, which takes DVD-Video's default 4:3.
   int32_t DisplayAspectX;
   int32_t DisplayAspectY;
-  int32_t AudioCount;  // 0..8
+  int32_t AudioCount;  // 0..kDVDMaxAudio
   TDVDAudioInfo Audio[kDVDMaxAudio];
-  int32_t SubtitleCount;  // 0..32
+  int32_t SubtitleCount;  // 0..kDVDMaxSubtitles
   TDVDSubtitleInfo Subtitle[kDVDMaxSubtitles];
   int32_t ChapterCount;
   uint8_t Reserved2[812];

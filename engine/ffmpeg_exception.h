@@ -3,6 +3,7 @@
 #pragma once
 
 #include "media/assertion.h"
+#include "media/strings.h"
 
 #include <stdexcept>
 #include <string>
@@ -13,7 +14,5 @@ class FFmpegException : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-
-std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 [[noreturn]] void RaiseFFmpeg(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <set>
 
 #include <cstdint>
@@ -54,13 +55,6 @@ double ToReal(const std::string& value) {
 
 bool Flag(const std::string& value) {
   return value != "0";
-}
-
-std::string Trim(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  const size_t last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
 }
 
 // The folder of the running program, with a trailing separator.
@@ -129,9 +123,7 @@ bool FormatPrivateAccepts(const std::string& name, const std::string& value, boo
 }
 
 void DictSet(AVDictionaryPtr& dict, const std::string& key, const std::string& value) {
-  AVDictionary* raw = dict.release();
-  av_dict_set(&raw, key.c_str(), value.c_str(), 0);
-  dict.reset(raw);
+  av_dict_set(DictionaryArg(dict), key.c_str(), value.c_str(), 0);
 }
 
 }  // namespace
@@ -172,7 +164,7 @@ bool TCustomTranscoder::SetPrivateOption(const std::string& name, const std::str
 }
 
 bool TCustomTranscoder::SetGenericOption(const std::string& rawName, const std::string& rawValue) {
-  const std::string name = Trim(rawName), value = Trim(rawValue);
+  const std::string name(Trim(rawName)), value(Trim(rawValue));
   if (name.empty() || value.empty() || !FOptFormat) return false;
   bool found = false, rejected = false;
   for (int i = 0; i < 5 && !rejected; ++i) {
@@ -301,356 +293,649 @@ void TCustomTranscoder::AddHook(const std::string& value) {
 
 // ---- The table ----
 
+// Each entry answers to the names listed (separated by spaces); a name no entry lists is a
+// library option (SetGenericOption). Handlers are plain functions given the transcoder, so
+// the table is made once for the process.
 void TCustomTranscoder::ParseOption(const std::string& name, const std::string& value) {
-  auto& s = FSettings;
   static const std::set<std::string> kNeedValue = {
       "f",    "r",    "s",    "aspect", "b",        "vb",   "ab",   "acodec", "vcodec", "scodec",
       "atag", "vtag", "stag", "vf",     "vfilters", "apre", "vpre", "spre",   "fpre"};
   if (value.empty() && kNeedValue.count(name)) return;
-  auto is = [&name](std::initializer_list<const char*> names) {
-    for (const char* candidate : names)
-      if (name == candidate) return true;
-    return false;
+  using THandler = void (*)(TCustomTranscoder&, TTranscoderSettings&, TMediaLogger&,
+                            const std::string&, const std::string&);
+  struct TOptionEntry {
+    const char* Names;
+    THandler Handler;
   };
-  auto& logger = GlobalLogger();
-
-  // General
-  if (is({"h", "version", "formats", "codecs", "bsfs", "protocols", "filters", "i", "y",
-          "benchmark"})) {
-    logger.Log(this, llInfo, "Do nothing: option - " + name);
-  } else if (name == "loglevel") {
-    logger.SetLogLevelByName(value);
-  } else if (name == "f") {
-    if (value == "pgmyuv") {
-      s.FormatName = "image2";
-      s.PgmYuv = true;
-      logger.Log(this, llInfo, "pgmyuv format is deprecated, use image2");
-    } else {
-      s.FormatName = value;
+  // Every handler takes the same parameters, and most use only some of them.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+  static const TOptionEntry kTable[] = {
+      // General
+      {"h version formats codecs bsfs protocols filters i y benchmark",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         logger.Log(&self, llInfo, "Do nothing: option - " + name);
+       }},
+      {"loglevel",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         logger.SetLogLevelByName(value);
+       }},
+      {"f",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         if (value == "pgmyuv") {
+           s.FormatName = "image2";
+           s.PgmYuv = true;
+           logger.Log(&self, llInfo, "pgmyuv format is deprecated, use image2");
+         } else {
+           s.FormatName = value;
+         }
+       }},
+      {"v",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.Verbose = ToInt(value);
+       }},
+      {"threads",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         throw FFmpegException("TODO: option - " + name);
+       }},
+      {"timelimit",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         logger.Log(&self, llWarning, "Warning: -timelimit not implemented on Windows");
+       }},
+      {"xerror",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.ExitOnError = true;
+       }},
+      {"dump",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.DoPktDump = Flag(value);
+       }},
+      {"hex",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.DoHexDump = Flag(value);
+       }},
+      {"vstats",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         const time_t now = time(nullptr);
+         struct tm local;
+         localtime_r(&now, &local);
+         char stamp[16];
+         snprintf(stamp, sizeof stamp, "%02d%02d%02d", local.tm_hour, local.tm_min, local.tm_sec);
+         s.VStatsFileName = FormatText("%svstats_%s.log", ProgramFolder().c_str(), stamp);
+       }},
+      {"vstats_file",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.VStatsFileName = value;
+       }},
+      {"pass",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         const int pass = ToInt(value);
+         if (pass != 1 && pass != 2) throw FFmpegException("pass number can be only 1 or 2");
+         s.DoPass = pass;
+       }},
+      {"passlogfile",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.PassLogFileName = value;
+       }},
+      {"target",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         std::string norm = "auto", kind = value;
+         for (const char* prefix : {"pal-", "ntsc-", "film-"}) {
+           const size_t length = std::strlen(prefix);
+           if (value.compare(0, length, prefix) == 0) {
+             norm = std::string(prefix, length - 1);
+             kind = value.substr(length);
+             break;
+           }
+         }
+         self.ApplyTarget(kind, norm, "ntsc");
+       }},
+      // Files, maps and times
+      {"map",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         if (int(s.StreamMaps.size()) >= kMaxStreamMaps)
+           RaiseFFmpeg("Number of stream maps must not exceed %d", kMaxStreamMaps);
+         TStreamMap map;
+         char* p = nullptr;
+         map.FileIndex = int(std::strtol(value.c_str(), &p, 0));
+         if (*p) ++p;
+         map.StreamIndex = int(std::strtol(p, &p, 0));
+         if (*p) {
+           ++p;
+           map.SyncFileIndex = int(std::strtol(p, &p, 0));
+           if (*p) ++p;
+           map.SyncStreamIndex = int(std::strtol(p, &p, 0));
+         } else {
+           map.SyncFileIndex = map.FileIndex;
+           map.SyncStreamIndex = map.StreamIndex;
+         }
+         s.StreamMaps.push_back(map);
+       }},
+      {"map_meta_data",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         if (int(s.MetaDataMaps.size()) >= kMaxMetaDataMaps)
+           RaiseFFmpeg("Number of metadata maps must not exceed %d", kMaxMetaDataMaps);
+         TMetaDataMap map;
+         char* p = nullptr;
+         map.OutFile = int(std::strtol(value.c_str(), &p, 0));
+         if (*p) ++p;
+         map.InFile = int(std::strtol(p, &p, 0));
+         s.MetaDataMaps.push_back(map);
+       }},
+      {"t",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.SetRecordingTime(self.ParseTime(value, "t", true));
+       }},
+      {"fs",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.LimitFileSize = ToInt64(value);
+       }},
+      {"ss",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.StartTime = self.ParseTime(value, "ss", true);
+       }},
+      {"itsoffset",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.InputTsOffset = self.ParseTime(value, "itsoffset", true);
+       }},
+      {"itsscale",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         char* p = nullptr;
+         const long stream = std::strtol(value.c_str(), &p, 0);
+         if (*p) ++p;
+         const double scale = std::strtod(p, &p);
+         if (stream < 0 || stream >= kMaxStreams)
+           RaiseFFmpeg("stream index over MAX_STREAMS(%d)", kMaxStreams);
+         if (self.InputCount() >= kMaxFiles) RaiseFFmpeg("Too many input files");
+         s.TimeScales[size_t(self.InputCount())][size_t(stream)] = scale;
+       }},
+      {"timestamp",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         const int64_t us = self.ParseTime(value, "timestamp", false);
+         s.RecordingTimestamp = std::llround(double(us) / 1e6);
+       }},
+      {"metadata",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         const size_t equals = value.find('=');
+         if (equals == std::string::npos) throw FFmpegException("Missing =");
+         self.AddMetadata(value.substr(0, equals), value.substr(equals + 1));
+       }},
+      {"vframes",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.MaxFrames[0] = ToInt(value);
+       }},
+      {"aframes",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.MaxFrames[1] = ToInt(value);
+       }},
+      {"dframes",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.MaxFrames[2] = ToInt(value);
+       }},
+      {"re",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.RateEmu = Flag(value);
+       }},
+      {"loop_input",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.LoopInput = Flag(value);
+       }},
+      {"loop_output",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.LoopOutput = ToInt(value);
+       }},
+      {"programid",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.ProgramId = ToInt(value);
+       }},
+      {"copyts",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.CopyTs = true;
+       }},
+      {"shortest",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.Shortest = Flag(value);
+       }},
+      {"dts_delta_threshold",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.DtsDeltaThreshold = ToReal(value);
+       }},
+      {"copyinkf",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.CopyInitialNonKeyFrames = ToInt(value) != 0;
+       }},
+      {"isync",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.InputSync = Flag(value);
+       }},
+      {"muxdelay",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.MuxMaxDelay = float(ToReal(value));
+       }},
+      {"muxpreload",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.MuxPreload = float(ToReal(value));
+       }},
+      {"streamid",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         const size_t colon = value.find(':');
+         char* end = nullptr;
+         const long index = colon == std::string::npos ? -1 : std::strtol(value.c_str(), &end, 10);
+         char* valueEnd = nullptr;
+         const long id =
+             colon == std::string::npos ? 0 : std::strtol(value.c_str() + colon + 1, &valueEnd, 10);
+         if (colon == std::string::npos || colon == 0 || end != value.c_str() + colon ||
+             colon + 1 == value.size() || *valueEnd != '\0')
+           RaiseFFmpeg("Invalid value \"%s\" for option \"%s\", required syntax is \"index:value\"",
+                       value.c_str(), name.c_str());
+         if (index < 0 || index >= kMaxStreams)
+           RaiseFFmpeg("stream index over MAX_STREAMS(%d)", kMaxStreams);
+         s.StreamIds[size_t(index)] = int(id);
+       }},
+      // Synchronisation
+      {"vsync",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.VideoSyncMethod = ToInt(value);
+       }},
+      {"async",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.AudioSyncMethod = ToInt(value);
+       }},
+      {"adrift_threshold",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.AudioDriftThreshold = float(ToReal(value));
+       }},
+      {"vglobal",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.VideoGlobalHeader = ToInt(value);
+       }},
+      // Video
+      {"b vb",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.SetGenericOption(name, value);
+         if (self.FOptCodec[0]->bit_rate < 1000)
+           logger.Log(&self, llWarning,
+                      "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, "
+                      "not kbits/s");
+       }},
+      {"r",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         AVRational rate;
+         if (av_parse_video_rate(&rate, value.c_str()) < 0)
+           throw FFmpegException("Incorrect frame rate");
+         s.FrameRate = rate;
+       }},
+      {"s",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         int width = 0, height = 0;
+         if (av_parse_video_size(&width, &height, value.c_str()) < 0)
+           throw FFmpegException("Incorrect frame size");
+         s.FrameWidth = width;
+         s.FrameHeight = height;
+       }},
+      {"aspect",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         double aspect = 0;
+         const size_t colon = value.find(':');
+         if (colon != std::string::npos) {
+           const double x = std::strtod(value.substr(0, colon).c_str(), nullptr);
+           const double y = std::strtod(value.substr(colon + 1).c_str(), nullptr);
+           if (y > 0) aspect = x / y;
+         } else {
+           char* end = nullptr;
+           aspect = std::strtod(value.c_str(), &end);
+           if (*end != '\0') aspect = 0;
+         }
+         if (!(aspect > 0) && !(aspect < 0))
+           throw FFmpegException("Incorrect aspect ratio specification.");
+         s.FrameAspectRatio = float(aspect);
+         s.FrameAspectRatioGiven = true;
+       }},
+      {"pix_fmt",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         if (value == "list") {
+           const AVPixFmtDescriptor* desc = nullptr;
+           while ((desc = av_pix_fmt_desc_next(desc)))
+             logger.LogFmt(&self, llInfo, "%-11s %7d %10d", desc->name, desc->nb_components,
+                           av_get_bits_per_pixel(desc));
+           return;
+         }
+         const AVPixelFormat format = av_get_pix_fmt(value.c_str());
+         if (format == AV_PIX_FMT_NONE)
+           RaiseFFmpeg("Unknown pixel format requested: %s", value.c_str());
+         s.FramePixFmt = format;
+       }},
+      {"croptop",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.ParseCrop(s.TopBand, value, true);
+         logger.Log(&self, llWarning, "CropTop is deprecated in favor of the crop avfilter");
+       }},
+      {"cropbottom",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.ParseCrop(s.BottomBand, value, true);
+         logger.Log(&self, llWarning, "CropBottom is deprecated in favor of the crop avfilter");
+       }},
+      {"cropleft",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.ParseCrop(s.LeftBand, value, false);
+         logger.Log(&self, llWarning, "CropLeft is deprecated in favor of the crop avfilter");
+       }},
+      {"cropright",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.ParseCrop(s.RightBand, value, false);
+         logger.Log(&self, llWarning, "CropRight is deprecated in favor of the crop avfilter");
+       }},
+      {"padtop padbottom padleft padright padcolor",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         throw FFmpegException("Please use vfilters=pad");
+       }},
+      {"intra",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.IntraOnly = Flag(value);
+       }},
+      {"vn",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.VideoDisable = Flag(value);
+       }},
+      {"vdt",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.VideoDiscard = ToInt(value);
+       }},
+      {"qscale",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         const double q = ToReal(value);
+         if (!(q > 0) || q > 255) throw FFmpegException("qscale must be > 0.0 and <= 255");
+         s.VideoQScale = float(q);
+       }},
+      {"rc_override",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.VideoRcOverride = value;
+       }},
+      {"vcodec",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         if (value == "copy")
+           s.VideoStreamCopy = true;
+         else
+           s.VideoCodecName = value;
+       }},
+      {"me_threshold",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.MeThreshold = ToInt(value);
+       }},
+      {"sameq",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.SameQuality = Flag(value);
+       }},
+      {"deinterlace",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.DoDeinterlace = Flag(value);
+       }},
+      {"psnr",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.DoPSNR = Flag(value);
+       }},
+      {"vhook",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.AddHook(value);
+       }},
+      {"vfilters vf",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.VideoFilters = value;
+       }},
+      {"intra_matrix",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.ParseMatrix(s.IntraMatrix, value);
+       }},
+      {"inter_matrix",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.ParseMatrix(s.InterMatrix, value);
+       }},
+      {"top",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.TopFieldFirst = ToInt(value);
+       }},
+      {"dc",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.IntraDcPrecision = ToInt(value);
+       }},
+      {"vtag",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.SetCodecTag(s.VideoCodecTag, value, "video");
+       }},
+      {"newvideo newaudio newsubtitle",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         if (self.FOutputs.empty())
+           throw FFmpegException("At least one output file must be specified");
+         const int last = self.OutputCount() - 1;
+         if (name == "newvideo")
+           self.NewVideoStream(last);
+         else if (name == "newaudio")
+           self.NewAudioStream(last);
+         else
+           self.NewSubtitleStream(last);
+       }},
+      {"vlang",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.VideoLanguage = value;
+       }},
+      {"qphist",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.QpHist = Flag(value);
+       }},
+      {"force_fps",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.ForceFps = Flag(value);
+       }},
+      {"vc",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.VideoChannel = ToInt(value);
+       }},
+      {"tvstd",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.VideoStandard = value;
+       }},
+      // Audio
+      {"ab",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.SetGenericOption(name, value);
+         if (self.FOptCodec[1]->bit_rate < 1000)
+           logger.Log(&self, llWarning,
+                      "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, "
+                      "not kbits/s");
+       }},
+      {"aq",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.AudioQScale = float(ToReal(value));
+       }},
+      {"ar",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         const int rate = ToInt(value);
+         if (rate > 0) s.AudioSampleRate = rate;
+       }},
+      {"ac",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         const int channels = ToInt(value);
+         if (channels > 0) s.AudioChannels = channels;
+       }},
+      {"an",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.AudioDisable = Flag(value);
+       }},
+      {"acodec",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         if (value == "copy")
+           s.AudioStreamCopy = true;
+         else
+           s.AudioCodecName = value;
+       }},
+      {"atag",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.SetCodecTag(s.AudioCodecTag, value, "audio");
+       }},
+      {"vol",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.AudioVolume = ToInt(value);
+       }},
+      {"alang",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.AudioLanguage = value;
+       }},
+      {"sample_fmt",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         if (value == "list") {
+           for (int i = 0; i < AV_SAMPLE_FMT_NB; ++i) {
+             char line[128];
+             av_get_sample_fmt_string(line, sizeof line, AVSampleFormat(i));
+             logger.Log(&self, llInfo, line);
+           }
+           return;
+         }
+         s.AudioSampleFmt = av_get_sample_fmt(value.c_str());
+       }},
+      // Subtitle
+      {"sn",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.SubtitleDisable = Flag(value);
+       }},
+      {"scodec",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         if (value == "copy")
+           s.SubtitleStreamCopy = true;
+         else
+           s.SubtitleCodecName = value;
+       }},
+      {"slang",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         s.SubtitleLanguage = value;
+       }},
+      {"stag",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.SetCodecTag(s.SubtitleCodecTag, value, "subtitle");
+       }},
+      // Bitstream filters and presets
+      {"absf",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.AddBitstreamFilter(s.AudioBitstreamFilters, value);
+       }},
+      {"vbsf",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.AddBitstreamFilter(s.VideoBitstreamFilters, value);
+       }},
+      {"sbsf",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.AddBitstreamFilter(s.SubtitleBitstreamFilters, value);
+       }},
+      {"apre vpre spre fpre",
+       [](TCustomTranscoder& self, TTranscoderSettings& s, TMediaLogger& logger,
+          const std::string& name, const std::string& value) {
+         self.ApplyPreset(name, value);
+       }},
+  };
+#pragma GCC diagnostic pop
+  static const std::map<std::string, THandler, std::less<>> kHandlers = [] {
+    std::map<std::string, THandler, std::less<>> handlers;
+    for (const auto& entry : kTable) {
+      std::string names = entry.Names;
+      while (!names.empty()) handlers.emplace(SplitAtSeparator(names, " ", true), entry.Handler);
     }
-  } else if (name == "v") {
-    s.Verbose = ToInt(value);
-  } else if (name == "threads") {
-    throw FFmpegException("TODO: option - " + name);
-  } else if (name == "timelimit") {
-    logger.Log(this, llWarning, "Warning: -timelimit not implemented on Windows");
-  } else if (name == "xerror") {
-    s.ExitOnError = true;
-  } else if (name == "dump") {
-    s.DoPktDump = Flag(value);
-  } else if (name == "hex") {
-    s.DoHexDump = Flag(value);
-  } else if (name == "vstats") {
-    const time_t now = time(nullptr);
-    struct tm local;
-    localtime_r(&now, &local);
-    char stamp[16];
-    snprintf(stamp, sizeof stamp, "%02d%02d%02d", local.tm_hour, local.tm_min, local.tm_sec);
-    s.VStatsFileName = FormatText("%svstats_%s.log", ProgramFolder().c_str(), stamp);
-  } else if (name == "vstats_file") {
-    s.VStatsFileName = value;
-  } else if (name == "pass") {
-    const int pass = ToInt(value);
-    if (pass != 1 && pass != 2) throw FFmpegException("pass number can be only 1 or 2");
-    s.DoPass = pass;
-  } else if (name == "passlogfile") {
-    s.PassLogFileName = value;
-  } else if (name == "target") {
-    std::string norm = "auto", kind = value;
-    for (const char* prefix : {"pal-", "ntsc-", "film-"}) {
-      const size_t length = std::strlen(prefix);
-      if (value.compare(0, length, prefix) == 0) {
-        norm = std::string(prefix, length - 1);
-        kind = value.substr(length);
-        break;
-      }
-    }
-    ApplyTarget(kind, norm, "ntsc");
-
-    // Files, maps and times
-  } else if (name == "map") {
-    if (int(s.StreamMaps.size()) >= kMaxStreamMaps)
-      RaiseFFmpeg("Number of stream maps must not exceed %d", kMaxStreamMaps);
-    TStreamMap map;
-    char* p = nullptr;
-    map.FileIndex = int(std::strtol(value.c_str(), &p, 0));
-    if (*p) ++p;
-    map.StreamIndex = int(std::strtol(p, &p, 0));
-    if (*p) {
-      ++p;
-      map.SyncFileIndex = int(std::strtol(p, &p, 0));
-      if (*p) ++p;
-      map.SyncStreamIndex = int(std::strtol(p, &p, 0));
-    } else {
-      map.SyncFileIndex = map.FileIndex;
-      map.SyncStreamIndex = map.StreamIndex;
-    }
-    s.StreamMaps.push_back(map);
-  } else if (name == "map_meta_data") {
-    if (int(s.MetaDataMaps.size()) >= kMaxMetaDataMaps)
-      RaiseFFmpeg("Number of metadata maps must not exceed %d", kMaxMetaDataMaps);
-    TMetaDataMap map;
-    char* p = nullptr;
-    map.OutFile = int(std::strtol(value.c_str(), &p, 0));
-    if (*p) ++p;
-    map.InFile = int(std::strtol(p, &p, 0));
-    s.MetaDataMaps.push_back(map);
-  } else if (name == "t") {
-    SetRecordingTime(ParseTime(value, "t", true));
-  } else if (name == "fs") {
-    s.LimitFileSize = ToInt64(value);
-  } else if (name == "ss") {
-    s.StartTime = ParseTime(value, "ss", true);
-  } else if (name == "itsoffset") {
-    s.InputTsOffset = ParseTime(value, "itsoffset", true);
-  } else if (name == "itsscale") {
-    char* p = nullptr;
-    const long stream = std::strtol(value.c_str(), &p, 0);
-    if (*p) ++p;
-    const double scale = std::strtod(p, &p);
-    if (stream < 0 || stream >= kMaxStreams)
-      RaiseFFmpeg("stream index over MAX_STREAMS(%d)", kMaxStreams);
-    if (InputCount() >= kMaxFiles) RaiseFFmpeg("Too many input files");
-    s.TimeScales[size_t(InputCount())][size_t(stream)] = scale;
-  } else if (name == "timestamp") {
-    s.RecordingTimestamp = std::llround(double(ParseTime(value, "timestamp", false)) / 1e6);
-  } else if (name == "metadata") {
-    const size_t equals = value.find('=');
-    if (equals == std::string::npos) throw FFmpegException("Missing =");
-    AddMetadata(value.substr(0, equals), value.substr(equals + 1));
-  } else if (name == "vframes") {
-    s.MaxFrames[0] = ToInt(value);
-  } else if (name == "aframes") {
-    s.MaxFrames[1] = ToInt(value);
-  } else if (name == "dframes") {
-    s.MaxFrames[2] = ToInt(value);
-  } else if (name == "re") {
-    s.RateEmu = Flag(value);
-  } else if (name == "loop_input") {
-    s.LoopInput = Flag(value);
-  } else if (name == "loop_output") {
-    s.LoopOutput = ToInt(value);
-  } else if (name == "programid") {
-    s.ProgramId = ToInt(value);
-  } else if (name == "copyts") {
-    s.CopyTs = true;
-  } else if (name == "shortest") {
-    s.Shortest = Flag(value);
-  } else if (name == "dts_delta_threshold") {
-    s.DtsDeltaThreshold = ToReal(value);
-  } else if (name == "copyinkf") {
-    s.CopyInitialNonKeyFrames = ToInt(value) != 0;
-  } else if (name == "isync") {
-    s.InputSync = Flag(value);
-  } else if (name == "muxdelay") {
-    s.MuxMaxDelay = float(ToReal(value));
-  } else if (name == "muxpreload") {
-    s.MuxPreload = float(ToReal(value));
-  } else if (name == "streamid") {
-    const size_t colon = value.find(':');
-    char* end = nullptr;
-    const long index = colon == std::string::npos ? -1 : std::strtol(value.c_str(), &end, 10);
-    char* valueEnd = nullptr;
-    const long id =
-        colon == std::string::npos ? 0 : std::strtol(value.c_str() + colon + 1, &valueEnd, 10);
-    if (colon == std::string::npos || colon == 0 || end != value.c_str() + colon ||
-        colon + 1 == value.size() || *valueEnd != '\0')
-      RaiseFFmpeg("Invalid value \"%s\" for option \"%s\", required syntax is \"index:value\"",
-                  value.c_str(), name.c_str());
-    if (index < 0 || index >= kMaxStreams)
-      RaiseFFmpeg("stream index over MAX_STREAMS(%d)", kMaxStreams);
-    s.StreamIds[size_t(index)] = int(id);
-
-    // Synchronisation
-  } else if (name == "vsync") {
-    s.VideoSyncMethod = ToInt(value);
-  } else if (name == "async") {
-    s.AudioSyncMethod = ToInt(value);
-  } else if (name == "adrift_threshold") {
-    s.AudioDriftThreshold = float(ToReal(value));
-  } else if (name == "vglobal") {
-    s.VideoGlobalHeader = ToInt(value);
-
-    // Video
-  } else if (name == "b" || name == "vb") {
+    return handlers;
+  }();
+  const auto found = kHandlers.find(name);
+  if (found == kHandlers.end()) {
     SetGenericOption(name, value);
-    if (FOptCodec[0]->bit_rate < 1000)
-      logger.Log(this, llWarning,
-                 "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, "
-                 "not kbits/s");
-  } else if (name == "r") {
-    AVRational rate;
-    if (av_parse_video_rate(&rate, value.c_str()) < 0)
-      throw FFmpegException("Incorrect frame rate");
-    s.FrameRate = rate;
-  } else if (name == "s") {
-    int width = 0, height = 0;
-    if (av_parse_video_size(&width, &height, value.c_str()) < 0)
-      throw FFmpegException("Incorrect frame size");
-    s.FrameWidth = width;
-    s.FrameHeight = height;
-  } else if (name == "aspect") {
-    double aspect = 0;
-    const size_t colon = value.find(':');
-    if (colon != std::string::npos) {
-      const double x = std::strtod(value.substr(0, colon).c_str(), nullptr);
-      const double y = std::strtod(value.substr(colon + 1).c_str(), nullptr);
-      if (y > 0) aspect = x / y;
-    } else {
-      char* end = nullptr;
-      aspect = std::strtod(value.c_str(), &end);
-      if (*end != '\0') aspect = 0;
-    }
-    if (!(aspect > 0) && !(aspect < 0))
-      throw FFmpegException("Incorrect aspect ratio specification.");
-    s.FrameAspectRatio = float(aspect);
-    s.FrameAspectRatioGiven = true;
-  } else if (name == "pix_fmt") {
-    if (value == "list") {
-      const AVPixFmtDescriptor* desc = nullptr;
-      while ((desc = av_pix_fmt_desc_next(desc)))
-        logger.LogFmt(this, llInfo, "%-11s %7d %10d", desc->name, desc->nb_components,
-                      av_get_bits_per_pixel(desc));
-      return;
-    }
-    const AVPixelFormat format = av_get_pix_fmt(value.c_str());
-    if (format == AV_PIX_FMT_NONE) RaiseFFmpeg("Unknown pixel format requested: %s", value.c_str());
-    s.FramePixFmt = format;
-  } else if (name == "croptop") {
-    ParseCrop(s.TopBand, value, true);
-    logger.Log(this, llWarning, "CropTop is deprecated in favor of the crop avfilter");
-  } else if (name == "cropbottom") {
-    ParseCrop(s.BottomBand, value, true);
-    logger.Log(this, llWarning, "CropBottom is deprecated in favor of the crop avfilter");
-  } else if (name == "cropleft") {
-    ParseCrop(s.LeftBand, value, false);
-    logger.Log(this, llWarning, "CropLeft is deprecated in favor of the crop avfilter");
-  } else if (name == "cropright") {
-    ParseCrop(s.RightBand, value, false);
-    logger.Log(this, llWarning, "CropRight is deprecated in favor of the crop avfilter");
-  } else if (is({"padtop", "padbottom", "padleft", "padright", "padcolor"})) {
-    throw FFmpegException("Please use vfilters=pad");
-  } else if (name == "intra") {
-    s.IntraOnly = Flag(value);
-  } else if (name == "vn") {
-    s.VideoDisable = Flag(value);
-  } else if (name == "vdt") {
-    s.VideoDiscard = ToInt(value);
-  } else if (name == "qscale") {
-    const double q = ToReal(value);
-    if (!(q > 0) || q > 255) throw FFmpegException("qscale must be > 0.0 and <= 255");
-    s.VideoQScale = float(q);
-  } else if (name == "rc_override") {
-    s.VideoRcOverride = value;
-  } else if (name == "vcodec") {
-    if (value == "copy")
-      s.VideoStreamCopy = true;
-    else
-      s.VideoCodecName = value;
-  } else if (name == "me_threshold") {
-    s.MeThreshold = ToInt(value);
-  } else if (name == "sameq") {
-    s.SameQuality = Flag(value);
-  } else if (name == "deinterlace") {
-    s.DoDeinterlace = Flag(value);
-  } else if (name == "psnr") {
-    s.DoPSNR = Flag(value);
-  } else if (name == "vhook") {
-    AddHook(value);
-  } else if (name == "vfilters" || name == "vf") {
-    s.VideoFilters = value;
-  } else if (name == "intra_matrix") {
-    ParseMatrix(s.IntraMatrix, value);
-  } else if (name == "inter_matrix") {
-    ParseMatrix(s.InterMatrix, value);
-  } else if (name == "top") {
-    s.TopFieldFirst = ToInt(value);
-  } else if (name == "dc") {
-    s.IntraDcPrecision = ToInt(value);
-  } else if (name == "vtag") {
-    SetCodecTag(s.VideoCodecTag, value, "video");
-  } else if (name == "newvideo" || name == "newaudio" || name == "newsubtitle") {
-    if (FOutputs.empty()) throw FFmpegException("At least one output file must be specified");
-    const int last = OutputCount() - 1;
-    if (name == "newvideo")
-      NewVideoStream(last);
-    else if (name == "newaudio")
-      NewAudioStream(last);
-    else
-      NewSubtitleStream(last);
-  } else if (name == "vlang") {
-    s.VideoLanguage = value;
-  } else if (name == "qphist") {
-    s.QpHist = Flag(value);
-  } else if (name == "force_fps") {
-    s.ForceFps = Flag(value);
-  } else if (name == "vc") {
-    s.VideoChannel = ToInt(value);
-  } else if (name == "tvstd") {
-    s.VideoStandard = value;
-
-    // Audio
-  } else if (name == "ab") {
-    SetGenericOption(name, value);
-    if (FOptCodec[1]->bit_rate < 1000)
-      logger.Log(this, llWarning,
-                 "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, "
-                 "not kbits/s");
-  } else if (name == "aq") {
-    s.AudioQScale = float(ToReal(value));
-  } else if (name == "ar") {
-    const int rate = ToInt(value);
-    if (rate > 0) s.AudioSampleRate = rate;
-  } else if (name == "ac") {
-    const int channels = ToInt(value);
-    if (channels > 0) s.AudioChannels = channels;
-  } else if (name == "an") {
-    s.AudioDisable = Flag(value);
-  } else if (name == "acodec") {
-    if (value == "copy")
-      s.AudioStreamCopy = true;
-    else
-      s.AudioCodecName = value;
-  } else if (name == "atag") {
-    SetCodecTag(s.AudioCodecTag, value, "audio");
-  } else if (name == "vol") {
-    s.AudioVolume = ToInt(value);
-  } else if (name == "alang") {
-    s.AudioLanguage = value;
-  } else if (name == "sample_fmt") {
-    if (value == "list") {
-      for (int i = 0; i < AV_SAMPLE_FMT_NB; ++i) {
-        char line[128];
-        av_get_sample_fmt_string(line, sizeof line, AVSampleFormat(i));
-        logger.Log(this, llInfo, line);
-      }
-      return;
-    }
-    s.AudioSampleFmt = av_get_sample_fmt(value.c_str());
-
-    // Subtitle
-  } else if (name == "sn") {
-    s.SubtitleDisable = Flag(value);
-  } else if (name == "scodec") {
-    if (value == "copy")
-      s.SubtitleStreamCopy = true;
-    else
-      s.SubtitleCodecName = value;
-  } else if (name == "slang") {
-    s.SubtitleLanguage = value;
-  } else if (name == "stag") {
-    SetCodecTag(s.SubtitleCodecTag, value, "subtitle");
-
-    // Bitstream filters and presets
-  } else if (name == "absf") {
-    AddBitstreamFilter(s.AudioBitstreamFilters, value);
-  } else if (name == "vbsf") {
-    AddBitstreamFilter(s.VideoBitstreamFilters, value);
-  } else if (name == "sbsf") {
-    AddBitstreamFilter(s.SubtitleBitstreamFilters, value);
-  } else if (is({"apre", "vpre", "spre", "fpre"})) {
-    ApplyPreset(name, value);
-  } else {
-    SetGenericOption(name, value);
+    return;
   }
+  found->second(*this, FSettings, GlobalLogger(), name, value);
 }

@@ -1,5 +1,6 @@
 // Built-in presets, "target" presets and preset files.
 #include "engine/presets.h"
+#include "engine/target_presets.h"
 
 #include <cmath>
 #include <fstream>
@@ -94,13 +95,6 @@ const char* FindBuiltinPreset(const std::string& name) {
 
 namespace {
 
-std::string Trim(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  const size_t last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
-
 enum TNorm { nmPAL, nmNTSC, nmFILM, nmUnknown };
 
 TNorm NormOfRate(AVRational rate) {
@@ -140,7 +134,7 @@ void TCustomTranscoder::ApplyPreset(const std::string& kind, const std::string& 
   }
   // Every line-break form becomes a line feed.
   std::string normalised;
-  text = Trim(text);
+  text = std::string(Trim(text));
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\r') {
       normalised += '\n';
@@ -152,11 +146,13 @@ void TCustomTranscoder::ApplyPreset(const std::string& kind, const std::string& 
   std::istringstream lines(normalised);
   std::string line;
   while (std::getline(lines, line)) {
-    line = Trim(line);
+    line = std::string(Trim(line));
     if (line.empty()) continue;
     const size_t equals = line.find('=');
-    const std::string name = equals == std::string::npos ? line : Trim(line.substr(0, equals));
-    const std::string value = equals == std::string::npos ? "" : Trim(line.substr(equals + 1));
+    const std::string name =
+        equals == std::string::npos ? line : std::string(Trim(line.substr(0, equals)));
+    const std::string value =
+        equals == std::string::npos ? "" : std::string(Trim(line.substr(equals + 1)));
     if (name.empty() || value.empty())
       RaiseFFmpeg("%s: Invalid syntax: \"%s\"", presetName.c_str(), line.c_str());
     if (SameText(name, "acodec"))
@@ -198,78 +194,37 @@ void TCustomTranscoder::ApplyTarget(const std::string& kind, const std::string& 
       GlobalLogger().LogFmt(this, llVerbose, "Assuming %s for target.",
                             norm == nmPAL ? "PAL" : "NTSC");
   }
+  const TTargetPreset* preset = FindTargetPreset(kind);
+  if (!preset) throw FFmpegException("Unknown target type");
+  const TTargetPreset& t = *preset;
   const bool pal = norm == nmPAL;
-  const char* rate = pal ? "25" : norm == nmNTSC ? "30000/1001" : "24000/1001";
-  auto option = [this](const char* name, const char* value) { ParseOption(name, value); };
-  auto generic = [this](const char* name, const char* value) { SetGenericOption(name, value); };
-  auto defaultAspect = [this, &s](const char* aspect, const char* message) {
-    if (s.FrameAspectRatio == 0) {
-      ParseOption("aspect", aspect);
-      GlobalLogger().Log(this, llInfo, message);
-    }
+  auto option = [this](const char* name, const char* value) {
+    if (value) ParseOption(name, value);
   };
-
-  if (kind == "vcd") {
-    option("vcodec", "mpeg1video");
-    option("acodec", "mp2");
-    option("f", "vcd");
-    option("s", pal ? "352x288" : "352x240");
-    option("r", rate);
-    generic("g", pal ? "15" : "18");
-    generic("b", "1150000");
-    generic("maxrate", "1150000");
-    generic("minrate", "1150000");
-    generic("bufsize", "327680");
-    generic("ab", "224000");
-    s.AudioSampleRate = 44100;
-    s.AudioChannels = 2;
-    generic("packetsize", "2324");
-    generic("muxrate", "1411200");
-    s.MuxPreload = 0.44f;
-    defaultAspect("4:3", "Assuming 4:3 for aspect ratio");
-  } else if (kind == "svcd") {
-    option("vcodec", "mpeg2video");
-    option("acodec", "mp2");
-    option("f", "svcd");
-    option("s", pal ? "480x576" : "480x480");
-    option("r", rate);
-    generic("g", pal ? "15" : "18");
-    generic("b", "2040000");
-    generic("maxrate", "2516000");
-    generic("minrate", "0");
-    generic("bufsize", "1835008");
-    // The scan-offset flag of older libraries is a private option of the MPEG-2 encoder now.
-    generic("scan_offset", "1");
-    generic("ab", "224000");
-    s.AudioSampleRate = 44100;
-    if (s.AudioChannels == 1) s.AudioChannels = 2;
-    generic("packetsize", "2324");
-    defaultAspect("4:3", "Assuming 4:3 for aspect ratio");
-  } else if (kind == "dvd") {
-    option("vcodec", "mpeg2video");
-    option("acodec", "ac3");
-    option("f", "dvd");
-    option("s", pal ? "720x576" : "720x480");
-    option("r", rate);
-    generic("g", pal ? "15" : "18");
-    generic("b", "6000000");
-    generic("maxrate", "9000000");
-    generic("minrate", "0");
-    generic("bufsize", "1835008");
-    generic("ab", "448000");
-    s.AudioSampleRate = 48000;
-    if (s.AudioChannels == 1) s.AudioChannels = 2;
-    generic("packetsize", "2048");
-    generic("muxrate", "10080000");
-    defaultAspect("16:9", "Assuming 16:9 for aspect ratio");
-  } else if (kind == "dv" || kind == "dv50") {
-    option("f", "dv");
-    option("s", pal ? "720x576" : "720x480");
-    option("r", rate);
-    option("pix_fmt", kind == "dv50" ? "yuv422p" : pal ? "yuv420p" : "yuv411p");
-    s.AudioSampleRate = 48000;
-    s.AudioChannels = 2;
-  } else {
-    throw FFmpegException("Unknown target type");
+  auto generic = [this](const char* name, const char* value) {
+    if (value) SetGenericOption(name, value);
+  };
+  option("vcodec", t.VideoCodec);
+  option("acodec", t.AudioCodec);
+  option("f", t.Format);
+  option("s", pal ? t.PalSize : t.NtscSize);
+  option("r", pal ? "25" : norm == nmNTSC ? "30000/1001" : "24000/1001");
+  option("pix_fmt", pal ? t.PalPixFmt : t.NtscPixFmt);
+  if (t.SetsGop) generic("g", pal ? "15" : "18");
+  generic("b", t.Bitrate);
+  generic("maxrate", t.MaxRate);
+  generic("minrate", t.MinRate);
+  generic("bufsize", t.BufSize);
+  // The scan-offset flag of older libraries is a private option of the MPEG-2 encoder now.
+  if (t.ScanOffset) generic("scan_offset", "1");
+  generic("ab", t.AudioBitrate);
+  s.AudioSampleRate = t.SampleRate;
+  if (t.ForceStereo || s.AudioChannels == 1) s.AudioChannels = 2;
+  generic("packetsize", t.PacketSize);
+  generic("muxrate", t.MuxRate);
+  if (t.MuxPreload > 0) s.MuxPreload = t.MuxPreload;
+  if (t.Aspect && s.FrameAspectRatio == 0) {
+    ParseOption("aspect", t.Aspect);
+    GlobalLogger().Log(this, llInfo, std::string("Assuming ") + t.Aspect + " for aspect ratio");
   }
 }

@@ -67,6 +67,16 @@ bool LosesStartPadding(const AVOutputFormat* format) {
   return false;
 }
 
+// A sound encoder that takes frames of one fixed size gets its samples through a FIFO; in
+// join mode each entry's stream has its own, in front of the shared encoder.
+void MakeAudioFifo(TOutputStreamRun& ost, const AVCodecContext* enc) {
+  if (ost.Setup->Type != AVMEDIA_TYPE_AUDIO || !enc || enc->frame_size <= 1 ||
+      (enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE))
+    return;
+  ost.Fifo.reset(av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels, 1024));
+  if (!ost.Fifo) throw FFmpegException("av_fifo_alloc fail");
+}
+
 }  // namespace
 
 void TCustomTranscoder::DescribeOutputs() {
@@ -108,24 +118,22 @@ void TCustomTranscoder::OpenEncoder(TOutputStreamRun& ost) {
   }
   AVCodecContextPtr encoder = CloneEncoderSettings(setup.Codec.get(), codec);
   if (!ost.PassStats.empty()) encoder->stats_in = ost.PassStats.data();
-  AVDictionary* options = nullptr;
-  av_dict_copy(&options, setup.PrivateOptions.get(), 0);
+  AVDictionaryPtr options = CopyDictionary(setup.PrivateOptions.get());
   if (!ost.PassLogName.empty() && codec->priv_class) {
     // Encoders that keep their own statistics file (x264) are told its name.
     const AVClass* cls = codec->priv_class;
     if (av_opt_find(&cls, "stats", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
-      av_dict_set(&options, "stats", ost.PassLogName.c_str(), 0);
+      av_dict_set(DictionaryArg(options), "stats", ost.PassLogName.c_str(), 0);
   }
   int opened;
   {
     std::lock_guard lock(CodecLock());
-    opened = avcodec_open2(encoder.get(), codec, &options);
+    opened = avcodec_open2(encoder.get(), codec, DictionaryArg(options));
   }
   for (const AVDictionaryEntry* entry = nullptr;
-       (entry = av_dict_get(options, "", entry, AV_DICT_IGNORE_SUFFIX));)
+       (entry = av_dict_get(options.get(), "", entry, AV_DICT_IGNORE_SUFFIX));)
     GlobalLogger().LogFmt(this, llWarning, "Option \"%s\" (%s) not used by encoder %s", entry->key,
                           entry->value, codec->name);
-  av_dict_free(&options);
   if (opened < 0) {
     const std::string text = FormatText(
         "Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect parameters "
@@ -135,32 +143,41 @@ void TCustomTranscoder::OpenEncoder(TOutputStreamRun& ost) {
     GlobalLogger().Log(this, llError, text);
     throw FFmpegException(text);
   }
-  FOpenEncoders.push_back(encoder.get());
   ost.OwnedEncoder = std::move(encoder);
 }
 
-void TCustomTranscoder::CloseCodec(AVCodecContext* context, bool encoder) {
-  auto& list = encoder ? FOpenEncoders : FOpenDecoders;
-  auto it = std::find(list.begin(), list.end(), context);
-  if (it == list.end()) return;
-  list.erase(it);
+void TCustomTranscoder::CloseCodec(AVCodecContext* context) {
+  if (!context || !avcodec_is_open(context)) return;
   std::lock_guard lock(CodecLock());
   avcodec_close(context);
 }
 
 void TCustomTranscoder::CloseOpenCodecs() {
-  while (!FOpenEncoders.empty()) CloseCodec(FOpenEncoders.front(), true);
-  while (!FOpenDecoders.empty()) CloseCodec(FOpenDecoders.front(), false);
+  if (!FRun) return;
+  for (auto& ost : FRun->OutputStreams) CloseCodec(ost.OwnedEncoder.get());
+  for (auto& ist : FRun->InputStreams) CloseCodec(ist.Decoder.get());
 }
 
 void TCustomTranscoder::PrepareRun() {
-  auto& s = FSettings;
   FRun = std::make_unique<TRunState>();
-  TRunState& run = *FRun;
   FRunReport.clear();
   FHookDisabled = false;
 
-  // 1. Input streams.
+  MakeInputStreamTables();
+  CheckOutputStreams();
+  MapOutputStreams();
+  PrepareOutputStreams();
+  OpenCodecs();
+  SetInputTimes();
+  MakeBitstreamFilters();
+  WriteHeaders();
+  DescribeRun();
+}
+
+// The run's table of every input stream, in file order.
+void TCustomTranscoder::MakeInputStreamTables() {
+  auto& s = FSettings;
+  TRunState& run = *FRun;
   for (int f = 0; f < InputCount(); ++f) {
     AVFormatContext* ic = InputContext(f);
     TInputFileRun file;
@@ -176,8 +193,13 @@ void TCustomTranscoder::PrepareRun() {
       run.InputStreams.push_back(std::move(ist));
     }
   }
+}
 
-  // 2. Output streams.
+// Every output has a stream; the stream maps, when given, name one input stream per output
+// stream.
+void TCustomTranscoder::CheckOutputStreams() {
+  auto& s = FSettings;
+  TRunState& run = *FRun;
   int total = 0;
   for (auto& output : FOutputs) output->PacketsWritten = 0;
   for (int f = 0; f < OutputCount(); ++f) {
@@ -191,20 +213,20 @@ void TCustomTranscoder::PrepareRun() {
   if (FJoin) run.StreamsPerEntry = int(Output(0).Streams.size());
   if (!s.StreamMaps.empty() && int(s.StreamMaps.size()) != total)
     RaiseFFmpeg("Number of stream maps must match number of output streams");
-  auto inputStreamIndex = [&](int file, int stream) {
-    if (file < 0 || file >= InputCount() || stream < 0 ||
-        stream >= run.Files[size_t(file)].StreamCount)
-      return -1;
-    return run.Files[size_t(file)].FirstStream + stream;
-  };
   for (const auto& map : s.StreamMaps) {
-    if (inputStreamIndex(map.FileIndex, map.StreamIndex) < 0)
+    if (run.InputStreamIndex(map.FileIndex, map.StreamIndex) < 0)
       RaiseFFmpeg("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex);
-    if (inputStreamIndex(map.SyncFileIndex, map.SyncStreamIndex) < 0)
+    if (run.InputStreamIndex(map.SyncFileIndex, map.SyncStreamIndex) < 0)
       RaiseFFmpeg("Could not find sync stream #%d.%d", map.SyncFileIndex, map.SyncStreamIndex);
   }
+}
 
-  // 3. Mapping.
+// The run's table of output streams, each with its source and sync stream: the mapped ones,
+// otherwise the input stream of its type with the most frames (in join mode, of its own
+// entry's input).
+void TCustomTranscoder::MapOutputStreams() {
+  auto& s = FSettings;
+  TRunState& run = *FRun;
   int mapIndex = 0;
   for (int f = 0; f < OutputCount(); ++f) {
     const TOutputFile& file = Output(f);
@@ -217,8 +239,8 @@ void TCustomTranscoder::PrepareRun() {
       const AVMediaType type = ost.Setup->Type;
       if (!s.StreamMaps.empty()) {
         const TStreamMap& map = s.StreamMaps[size_t(mapIndex++)];
-        ost.SourceIndex = inputStreamIndex(map.FileIndex, map.StreamIndex);
-        ost.SyncIndex = inputStreamIndex(map.SyncFileIndex, map.SyncStreamIndex);
+        ost.SourceIndex = run.InputStreamIndex(map.FileIndex, map.StreamIndex);
+        ost.SyncIndex = run.InputStreamIndex(map.SyncFileIndex, map.SyncStreamIndex);
         const AVMediaType inType =
             run.InputStreams[size_t(ost.SourceIndex)].Stream->codecpar->codec_type;
         if (inType != type)
@@ -255,8 +277,12 @@ void TCustomTranscoder::PrepareRun() {
       run.OutputStreams.push_back(std::move(ost));
     }
   }
+}
 
-  // 4. Prepare each output stream.
+// Stream copy or encoder settings of each output stream, from its source.
+void TCustomTranscoder::PrepareOutputStreams() {
+  auto& s = FSettings;
+  TRunState& run = *FRun;
   for (size_t k = 0; k < run.OutputStreams.size(); ++k) {
     TOutputStreamRun& ost = run.OutputStreams[k];
     TInputStreamRun& ist = run.InputStreams[size_t(ost.SourceIndex)];
@@ -374,8 +400,12 @@ void TCustomTranscoder::PrepareRun() {
     }
     if (model->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)) OpenPassLog(int(k), ost);
   }
+}
 
-  // 6. Encoders (in join mode those of the first entry), then 7. decoders.
+// Encoders (in join mode those of the first entry), then the decoders of the streams that
+// need one.
+void TCustomTranscoder::OpenCodecs() {
+  TRunState& run = *FRun;
   try {
     for (auto& ost : run.OutputStreams) {
       if (!ost.EncodingNeeded || (FJoin && ost.FileIndex != 0)) continue;
@@ -397,20 +427,11 @@ void TCustomTranscoder::PrepareRun() {
       if (ost.Setup->Type == AVMEDIA_TYPE_AUDIO && enc->initial_padding > 0 &&
           LosesStartPadding(OutputContext(ost.FileIndex)->oformat))
         ost.NextFrameIndex = enc->initial_padding;
-      if (ost.Setup->Type == AVMEDIA_TYPE_AUDIO && enc->frame_size > 1 &&
-          !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) {
-        ost.Fifo.reset(av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels, 1024));
-        if (!ost.Fifo) throw FFmpegException("av_fifo_alloc fail");
-      }
+      MakeAudioFifo(ost, enc);
     }
     for (auto& ost : run.OutputStreams) {
       if (!ost.EncodingNeeded || !FJoin || ost.FileIndex == 0) continue;
-      AVCodecContext* enc = run.Encoder(ost);
-      if (ost.Setup->Type == AVMEDIA_TYPE_AUDIO && enc && enc->frame_size > 1 &&
-          !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) {
-        ost.Fifo.reset(av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels, 1024));
-        if (!ost.Fifo) throw FFmpegException("av_fifo_alloc fail");
-      }
+      MakeAudioFifo(ost, run.Encoder(ost));
     }
     for (auto& ist : run.InputStreams) {
       if (!ist.DecodingNeeded) continue;
@@ -430,14 +451,12 @@ void TCustomTranscoder::PrepareRun() {
         throw FFmpegException("avcodec_alloc_context failed");
       decoder->pkt_timebase = ist.Stream->time_base;
       decoder->thread_count = 0;
-      AVDictionary* options = nullptr;
-      av_dict_copy(&options, input.DecoderOptions[size_t(ist.StreamIndex)].get(), 0);
+      AVDictionaryPtr options = CopyDictionary(input.DecoderOptions[size_t(ist.StreamIndex)].get());
       int opened;
       {
         std::lock_guard lock(CodecLock());
-        opened = avcodec_open2(decoder.get(), codec, &options);
+        opened = avcodec_open2(decoder.get(), codec, DictionaryArg(options));
       }
-      av_dict_free(&options);
       if (opened < 0) {
         const std::string text =
             FormatText("Error while opening decoder for input stream #%d.%d (%s)", ist.FileIndex,
@@ -445,7 +464,6 @@ void TCustomTranscoder::PrepareRun() {
         GlobalLogger().Log(this, llError, text);
         throw FFmpegException(text);
       }
-      FOpenDecoders.push_back(decoder.get());
       ist.Decoder = std::move(decoder);
     }
   } catch (...) {
@@ -453,8 +471,11 @@ void TCustomTranscoder::PrepareRun() {
     LogStreamMapping();
     throw;
   }
+}
 
-  // 8. Input times.
+// Where each input stream's clock starts.
+void TCustomTranscoder::SetInputTimes() {
+  TRunState& run = *FRun;
   for (auto& ist : run.InputStreams) {
     const AVRational rate = ist.Stream->avg_frame_rate;
     const int delay = ist.Stream->codecpar->video_delay;
@@ -462,8 +483,11 @@ void TCustomTranscoder::PrepareRun() {
     ist.NextPts = AV_NOPTS_VALUE;
     ist.IsStart = true;
   }
+}
 
-  // Bitstream filters, before the header so that what they change reaches it.
+// Bitstream filters, before the header so that what they change reaches it.
+void TCustomTranscoder::MakeBitstreamFilters() {
+  TRunState& run = *FRun;
   for (auto& ost : run.OutputStreams) {
     if (FJoin && ost.FileIndex != 0) continue;
     for (const auto& name : ost.Setup->BitstreamFilters) {
@@ -482,9 +506,14 @@ void TCustomTranscoder::PrepareRun() {
     if (!ost.Filters.empty())
       avcodec_parameters_copy(ost.Stream->codecpar, ost.Filters.back()->par_out);
   }
+}
 
+// Metadata maps, chapters, then the headers.
+void TCustomTranscoder::WriteHeaders() {
+  auto& s = FSettings;
+  TRunState& run = *FRun;
   try {
-    // 9. Metadata maps.
+    // Metadata maps.
     for (const auto& map : s.MetaDataMaps) {
       if (map.OutFile < 0 || map.OutFile >= OutputCount())
         RaiseFFmpeg("Invalid output file index %d map_meta_data(%d,%d)", map.OutFile, map.OutFile,
@@ -498,7 +527,7 @@ void TCustomTranscoder::PrepareRun() {
         av_dict_set(&oc->metadata, e->key, e->value, AV_DICT_DONT_OVERWRITE);
     }
 
-    // 10. Chapters.
+    // Chapters.
     for (int f = 0; f < InputCount(); ++f) {
       AVFormatContext* ic = InputContext(f);
       if (ic->nb_chapters == 0) continue;
@@ -531,18 +560,16 @@ void TCustomTranscoder::PrepareRun() {
       }
     }
 
-    // 11. Headers.
+    // Headers.
     for (int o = 0; o < OutputCount(); ++o) {
       if (FJoin && o > 0) break;
       TOutputFile& file = *FOutputs[size_t(o)];
-      AVDictionary* options = nullptr;
-      av_dict_copy(&options, file.FormatOptions.get(), 0);
-      const int written = avformat_write_header(file.Context.get(), &options);
+      AVDictionaryPtr options = CopyDictionary(file.FormatOptions.get());
+      const int written = avformat_write_header(file.Context.get(), DictionaryArg(options));
       for (const AVDictionaryEntry* e = nullptr;
-           (e = av_dict_get(options, "", e, AV_DICT_IGNORE_SUFFIX));)
+           (e = av_dict_get(options.get(), "", e, AV_DICT_IGNORE_SUFFIX));)
         GlobalLogger().LogFmt(this, llWarning, "Option \"%s\" (%s) not used by muxer %s", e->key,
                               e->value, file.Context->oformat->name);
-      av_dict_free(&options);
       if (written < 0) {
         av_dump_format(file.Context.get(), o, file.FileName.c_str(), 1);
         const std::string text = FormatText(
@@ -557,8 +584,13 @@ void TCustomTranscoder::PrepareRun() {
     LogStreamMapping();
     throw;
   }
+}
 
-  // 12. Stream mapping.
+// The stream mapping in the log, and the report's view of the streams (first entry order,
+// or all streams without join).
+void TCustomTranscoder::DescribeRun() {
+  auto& s = FSettings;
+  TRunState& run = *FRun;
   if (s.Verbose >= 0) DescribeOutputs();
   LogStreamMapping();
 

@@ -126,6 +126,14 @@ struct TRunState {
   // conversion still underway ends before anything else of the run goes.
   THookLookahead Hook;
 
+  // The index in InputStreams of stream `stream` of input file `file`, or -1.
+  int InputStreamIndex(int file, int stream) const {
+    if (file < 0 || file >= int(Files.size()) || stream < 0 ||
+        stream >= Files[size_t(file)].StreamCount)
+      return -1;
+    return Files[size_t(file)].FirstStream + stream;
+  }
+
   AVCodecContext* Encoder(const TOutputStreamRun& ost) {
     return ost.EncoderOwner < 0 ? nullptr
                                 : OutputStreams[size_t(ost.EncoderOwner)].OwnedEncoder.get();

@@ -295,7 +295,6 @@ bool TCustomTranscoder::JoinEndOfInput(int k) {
 }
 
 void TCustomTranscoder::EndRun() {
-  TRunState& run = *FRun;
   // 1. Flush decoders and, through them, encoders.
   FlushInputStreams(-1, false);
   // 2. Trailers (in join mode once).
@@ -307,10 +306,7 @@ void TCustomTranscoder::EndRun() {
   // 3. Last report.
   Report(true, -1);
   // 4. Close the codecs.
-  for (auto& ost : run.OutputStreams)
-    if (ost.OwnedEncoder) CloseCodec(ost.OwnedEncoder.get(), true);
-  for (auto& ist : run.InputStreams)
-    if (ist.Decoder) CloseCodec(ist.Decoder.get(), false);
+  CloseOpenCodecs();
   // 5.
   FFinished = !FStopRequested;
   // 6.

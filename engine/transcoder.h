@@ -41,12 +41,9 @@ constexpr int kMaxStreams = 20;
 constexpr int kMaxStreamMaps = 400;
 constexpr int kMaxMetaDataMaps = 20;
 
-using AVDictionaryPtr = std::unique_ptr<AVDictionary, AVDictionaryFree>;
-
-struct AVFormatContextFree {
-  void operator()(AVFormatContext* p) const { avformat_free_context(p); }
-};
-using FormatContextPtr = std::unique_ptr<AVFormatContext, AVFormatContextFree>;
+// Preview flags (PreviewFlags): pictures shown in a preview window, handed out as bitmaps.
+constexpr int kPreviewWindowBit = 1;
+constexpr int kPreviewBitmapBit = 2;
 
 struct TStreamMap {
   int FileIndex = 0;
@@ -265,8 +262,8 @@ class TCustomTranscoder {
   TPreviewWindowFactory PreviewWindowFactory;
   int64_t ProgressIntervalUs = 500000;
 
-  // Bit 0 preview window, bit 1 preview bitmap. Any thread; under the process-wide preview
-  // lock. Clearing bit 0 discards the preview window.
+  // kPreviewWindowBit, kPreviewBitmapBit. Any thread; under the process-wide preview lock.
+  // Clearing kPreviewWindowBit discards the preview window.
   int PreviewFlags() const;
   void SetPreviewFlags(int flags);
 
@@ -322,18 +319,31 @@ class TCustomTranscoder {
 
   // transcoder_inputs.cpp, transcoder_outputs.cpp
   void ApplyCodecOptions(AVCodecContext* target, AVMediaType type, int flags) const;
-  AVDictionary* CodecOptionsDictionary(AVMediaType type, int flags) const;
+  AVDictionaryPtr CodecOptionsDictionary(AVMediaType type, int flags) const;
   void ApplyFormatOptions(AVFormatContext* target, int flags, AVDictionary** dict) const;
   TOutputStreamSetup& NewStream(int outputFile, AVMediaType type);
   bool CheckInputTypes(bool join, bool& hasVideo, bool& hasAudio, bool& hasSubtitle,
                        AVCodecID& subtitleId) const;
 
-  // run_preparation.cpp
+  // run_preparation.cpp: PrepareRun makes the run's tables and opens its codecs and outputs,
+  // one step after another in this order.
   void PrepareRun();
+  void MakeInputStreamTables();
+  void CheckOutputStreams();
+  void MapOutputStreams();
+  void PrepareOutputStreams();
+  void OpenCodecs();
+  void SetInputTimes();
+  void MakeBitstreamFilters();
+  void WriteHeaders();
+  void DescribeRun();
   void DescribeOutputs();
   void LogStreamMapping();
   void OpenEncoder(TOutputStreamRun& ost);
-  void CloseCodec(AVCodecContext* context, bool encoder);
+  // Closes a codec the run opened (under the library's codec lock); the handle stays with
+  // its owner in the run's tables, which frees it with the run.
+  void CloseCodec(AVCodecContext* context);
+  // Closes the run's open encoders and decoders (after a failure as after the end).
   void CloseOpenCodecs();
 
   // transcode_loop.cpp
@@ -391,6 +401,8 @@ class TCustomTranscoder {
   void DoVideoStats(TOutputStreamRun& ost, int64_t frameSize);
   void Report(bool isLast, int inputIndex);
 
+  // ---- Set-up side: the application's thread while no run is in progress; the run's thread
+  // reads them during a run. Declared first, so that they outlive the run's state. ----
   TTranscoderSettings FSettings;
   std::vector<std::unique_ptr<TInputFile>> FInputs;
   std::vector<std::shared_ptr<TOutputFile>> FOutputs;  // join: entries share one file
@@ -398,6 +410,8 @@ class TCustomTranscoder {
   bool FUseFilters = false;  // "vf" was pending when the output was opened
   int64_t FExpectedDuration = -1;
   std::string FLastError;
+  THookLibraryList FHooks;     // "vhook" libraries
+  bool FFramesHooked = false;  // a hook library or a custom hook is installed
 
   // Option sets: codec contexts per media type (video, audio, data, subtitle, attachment),
   // a format context and a scaler context, plus the names set, and the private options that
@@ -410,18 +424,19 @@ class TCustomTranscoder {
   AVDictionaryPtr FPrivateCodecOptions[5];
   AVDictionaryPtr FPrivateFormatOptions;
 
-  // Video path state (engine/video_path.cpp).
+  // ---- The process-wide preview lock (PreviewLock()): any thread. ----
+  int FPreviewFlagsValue = 0;                      // kPreviewWindowBit, kPreviewBitmapBit
+  std::unique_ptr<TPreviewWindow> FPreviewWindow;  // discarded when the window bit clears
+
+  // ---- The run's thread, from Start until the run returns; the queries read the results
+  // after it. ----
+  // Video path (engine/video_path.cpp).
   FrameConverter FPreviewConverter;
-  THookLibraryList FHooks;
-  bool FFramesHooked = false;
   bool FHookDisabled = false;  // DisableHook or a failed conversion, for the rest of the run
   AVFramePtr FPreBuffer;       // pre-processing work picture
   int FFrameNumber = 0;
-  int FPreviewFlagsValue = 0;  // guarded by the preview lock
-  std::unique_ptr<TPreviewWindow> FPreviewWindow;
   int64_t FLastPreviewTime = 0;
   int64_t FPreviewInterval = 100000;
-
   // Statistics.
   int64_t FVideoSize = 0, FAudioSize = 0, FExtraSize = 0;
   int FDupFrames = 0, FDropFrames = 0;
@@ -430,18 +445,18 @@ class TCustomTranscoder {
   std::unique_ptr<FILE, FileClose> FVStatsFile;
   std::string FFilterError;  // why the last filter graph could not be made
 
-  // Run flags.
+  // ---- Any thread: the run flags (atomics), and under FFlagsMutex the error text and the
+  // pause gate. ----
   std::atomic<bool> FRunning{false}, FStopRequested{false}, FFinished{false}, FTerminated{false},
       FFailed{false};
-  mutable std::mutex FFlagsMutex;  // FErrorMessage and the pause gate
+  mutable std::mutex FFlagsMutex;
   std::condition_variable FPauseChanged;
   bool FPaused = false;
   std::string FErrorMessage;
 
+  // ---- The run's thread: the stream tables of the current run. Last, so that it goes
+  // before anything it refers to. ----
   std::unique_ptr<TRunState> FRun;
-
-  // The open-codec lists (run_preparation.cpp): contexts opened and not yet closed.
-  std::vector<AVCodecContext*> FOpenEncoders, FOpenDecoders;
 };
 
 // The process-wide lock of every transcoder's preview flags and preview code.

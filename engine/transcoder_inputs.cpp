@@ -150,9 +150,9 @@ void TCustomTranscoder::ApplyCodecOptions(AVCodecContext* target, AVMediaType ty
   }
 }
 
-AVDictionary* TCustomTranscoder::CodecOptionsDictionary(AVMediaType type, int flags) const {
+AVDictionaryPtr TCustomTranscoder::CodecOptionsDictionary(AVMediaType type, int flags) const {
   const int index = TypeIndex(type);
-  AVDictionary* dict = nullptr;
+  AVDictionaryPtr dict;
   if (index < 0) return dict;
   for (const auto& name : FOptNames) {
     auto it = FOptTypes.find(name);
@@ -160,7 +160,7 @@ AVDictionary* TCustomTranscoder::CodecOptionsDictionary(AVMediaType type, int fl
     if (!av_opt_find(FOptCodec[index].get(), name.c_str(), nullptr, flags, 0)) continue;
     uint8_t* value = nullptr;
     if (av_opt_get(FOptCodec[index].get(), name.c_str(), 0, &value) >= 0 && value)
-      av_dict_set(&dict, name.c_str(), reinterpret_cast<char*>(value), 0);
+      av_dict_set(DictionaryArg(dict), name.c_str(), reinterpret_cast<char*>(value), 0);
     av_free(value);
   }
   return dict;
@@ -180,25 +180,20 @@ bool TCustomTranscoder::OpenInputFile(const std::string& fileName) {
   }
 
   // What raw and capture inputs need to know; other demuxers leave these unused.
-  AVDictionary* rawOptions = nullptr;
+  AVDictionaryPtr options;
   if (s.FrameRate.num > 0)
-    av_dict_set(&rawOptions, "framerate",
+    av_dict_set(DictionaryArg(options), "framerate",
                 FormatText("%d/%d", s.FrameRate.num, s.FrameRate.den).c_str(), 0);
   if (s.FrameWidth > 0 && s.FrameHeight > 0)
-    av_dict_set(&rawOptions, "video_size", FormatText("%dx%d", s.FrameWidth, s.FrameHeight).c_str(),
-                0);
+    av_dict_set(DictionaryArg(options), "video_size",
+                FormatText("%dx%d", s.FrameWidth, s.FrameHeight).c_str(), 0);
   if (s.FramePixFmt != AV_PIX_FMT_NONE)
-    av_dict_set(&rawOptions, "pixel_format", av_get_pix_fmt_name(s.FramePixFmt), 0);
-  if (s.VideoChannel) av_dict_set_int(&rawOptions, "channel", s.VideoChannel, 0);
-  if (!s.VideoStandard.empty()) av_dict_set(&rawOptions, "standard", s.VideoStandard.c_str(), 0);
-  AVDictionaryPtr options(rawOptions);
-  rawOptions = nullptr;
-  {
-    AVDictionary* raw = options.release();
-    ApplyFormatOptions(FOptFormat.get(), AV_OPT_FLAG_DECODING_PARAM, &raw);
-    av_dict_copy(&raw, FPrivateFormatOptions.get(), 0);
-    options.reset(raw);
-  }
+    av_dict_set(DictionaryArg(options), "pixel_format", av_get_pix_fmt_name(s.FramePixFmt), 0);
+  if (s.VideoChannel) av_dict_set_int(DictionaryArg(options), "channel", s.VideoChannel, 0);
+  if (!s.VideoStandard.empty())
+    av_dict_set(DictionaryArg(options), "standard", s.VideoStandard.c_str(), 0);
+  ApplyFormatOptions(FOptFormat.get(), AV_OPT_FLAG_DECODING_PARAM, DictionaryArg(options));
+  av_dict_copy(DictionaryArg(options), FPrivateFormatOptions.get(), 0);
 
   // Decoders chosen by name.
   AVCodecID videoId, audioId, subtitleId;
@@ -214,9 +209,9 @@ bool TCustomTranscoder::OpenInputFile(const std::string& fileName) {
   auto input = std::make_unique<TInputFile>();
   input->FileName = fileName;
   AVFormatContext* raw = nullptr;
-  AVDictionary* openOptions = options.release();
-  const int opened = OpenMediaInput(&raw, LibraryFileNameOf(fileName), format, &openOptions);
-  av_dict_free(&openOptions);
+  const int opened =
+      OpenMediaInput(&raw, LibraryFileNameOf(fileName), format, DictionaryArg(options));
+  options.reset();
   if (opened < 0) {
     FLastError = FormatErrorMessage(fileName, opened);
     return false;
@@ -281,7 +276,7 @@ bool TCustomTranscoder::OpenInputFile(const std::string& fileName) {
     AVCodecParameters* par = st->codecpar;
     // Decoding options given before this input, kept for the decoder that the run opens.
     auto decoderOptions = [&](AVMediaType type, int flags) {
-      input->DecoderOptions[i].reset(CodecOptionsDictionary(type, flags));
+      input->DecoderOptions[i] = CodecOptionsDictionary(type, flags);
     };
     switch (par->codec_type) {
       case AVMEDIA_TYPE_VIDEO: {

@@ -99,12 +99,7 @@ void TCustomTranscoder::NewVideoStream(int outputFile) {
     setup.Encoder = codec;
     ApplyCodecOptions(enc, AVMEDIA_TYPE_VIDEO,
                       AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-    setup.PrivateOptions.reset();
-    {
-      AVDictionary* raw = nullptr;
-      av_dict_copy(&raw, FPrivateCodecOptions[0].get(), 0);
-      setup.PrivateOptions.reset(raw);
-    }
+    setup.PrivateOptions = CopyDictionary(FPrivateCodecOptions[0].get());
     AVRational rate = s.FrameRate.num ? s.FrameRate : AVRational{25, 1};
     if (codec && codec->supported_framerates && !s.ForceFps)
       rate = codec->supported_framerates[av_find_nearest_q_idx(rate, codec->supported_framerates)];
@@ -231,11 +226,7 @@ void TCustomTranscoder::NewAudioStream(int outputFile) {
     setup.Encoder = codec;
     ApplyCodecOptions(enc, AVMEDIA_TYPE_AUDIO,
                       AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-    {
-      AVDictionary* raw = nullptr;
-      av_dict_copy(&raw, FPrivateCodecOptions[1].get(), 0);
-      setup.PrivateOptions.reset(raw);
-    }
+    setup.PrivateOptions = CopyDictionary(FPrivateCodecOptions[1].get());
     if (s.AudioQScale > -99999.0f) {
       enc->flags |= AV_CODEC_FLAG_QSCALE;
       enc->global_quality = int(FF_QP2LAMBDA * s.AudioQScale);
@@ -299,9 +290,7 @@ void TCustomTranscoder::NewSubtitleStream(int outputFile) {
     setup.Encoder = codec;
     ApplyCodecOptions(enc, AVMEDIA_TYPE_SUBTITLE,
                       AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-    AVDictionary* raw = nullptr;
-    av_dict_copy(&raw, FPrivateCodecOptions[3].get(), 0);
-    setup.PrivateOptions.reset(raw);
+    setup.PrivateOptions = CopyDictionary(FPrivateCodecOptions[3].get());
   }
   if (!s.SubtitleLanguage.empty()) {
     av_dict_set(&st->metadata, "language", s.SubtitleLanguage.c_str(), 0);
@@ -468,16 +457,17 @@ int TCustomTranscoder::OpenOutputFile(const std::string& fileName, bool join) {
     oc->max_delay = int(s.MuxMaxDelay * 1000000);
     ApplyFormatOptions(oc, AV_OPT_FLAG_ENCODING_PARAM, nullptr);
     {
-      AVDictionary* raw = nullptr;
-      av_dict_copy(&raw, FPrivateFormatOptions.get(), 0);
+      AVDictionaryPtr options = CopyDictionary(FPrivateFormatOptions.get());
       const AVClass* priv = format->priv_class;
       auto known = [&priv](const char* name) {
         return priv && av_opt_find(&priv, name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ);
       };
       if (known("preload"))
-        av_dict_set_int(&raw, "preload", int64_t(s.MuxPreload * 1000000), AV_DICT_DONT_OVERWRITE);
-      if (known("loop")) av_dict_set_int(&raw, "loop", s.LoopOutput, AV_DICT_DONT_OVERWRITE);
-      file->FormatOptions.reset(raw);
+        av_dict_set_int(DictionaryArg(options), "preload", int64_t(s.MuxPreload * 1000000),
+                        AV_DICT_DONT_OVERWRITE);
+      if (known("loop"))
+        av_dict_set_int(DictionaryArg(options), "loop", s.LoopOutput, AV_DICT_DONT_OVERWRITE);
+      file->FormatOptions = std::move(options);
     }
     s.StreamIds.fill(0);
   } catch (...) {

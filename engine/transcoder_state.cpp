@@ -15,26 +15,12 @@ extern "C" {
 #include "media/loader.h"
 #include "media/logger.h"
 
-std::string FormatText(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int needed = vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text(needed > 0 ? size_t(needed) : 0, '\0');
-  if (needed > 0) vsnprintf(text.data(), text.size() + 1, format, args);
-  va_end(args);
-  return text;
-}
-
 void RaiseFFmpeg(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  char buffer[2048];
-  vsnprintf(buffer, sizeof buffer, format, args);
+  std::string text = FormatTextV(format, args);
   va_end(args);
-  throw FFmpegException(buffer);
+  throw FFmpegException(text);
 }
 
 const char* MediaTypeText(AVMediaType type) {
@@ -268,5 +254,5 @@ void TCustomTranscoder::SetPreviewFlags(int flags) {
   std::unique_ptr<TPreviewWindow> discarded;
   std::lock_guard lock(PreviewLock());
   FPreviewFlagsValue = flags & 3;
-  if (!(flags & 1)) discarded = std::move(FPreviewWindow);
+  if (!(flags & kPreviewWindowBit)) discarded = std::move(FPreviewWindow);
 }

@@ -250,11 +250,11 @@ void TCustomTranscoder::Preview(const AVFrame* picture, int64_t time) {
   if (now - FLastPreviewTime <= FPreviewInterval) return;
   FLastPreviewTime = now;
   const auto format = AVPixelFormat(picture->format);
-  if ((flags & 2) && OnPreviewBitmap) {
+  if ((flags & kPreviewBitmapBit) && OnPreviewBitmap) {
     if (!FPreviewConverter.ToRGB(picture->data, picture->linesize, format, picture->height,
                                  picture->width)) {
       GlobalLogger().Log(this, llError, "Cannot initialize the toRGB conversion context");
-      FPreviewFlagsValue &= ~2;
+      FPreviewFlagsValue &= ~kPreviewBitmapBit;
       return;
     }
     TPreviewInfo info;
@@ -266,18 +266,18 @@ void TCustomTranscoder::Preview(const AVFrame* picture, int64_t time) {
     OnPreviewBitmap(info);
     return;
   }
-  if (flags & 1) {
+  if (flags & kPreviewWindowBit) {
     if (!FPreviewConverter.ToRGB(picture->data, picture->linesize, format, picture->height,
                                  picture->width)) {
       GlobalLogger().Log(this, llError, "Cannot initialize the toRGB conversion context");
-      FPreviewFlagsValue &= ~1;
+      FPreviewFlagsValue &= ~kPreviewWindowBit;
       auto discarded = std::move(FPreviewWindow);
       lock.unlock();
       return;
     }
     if (!FPreviewWindow && PreviewWindowFactory) FPreviewWindow = PreviewWindowFactory();
     if (!FPreviewWindow) {  // no window can be shown: window previews are refused
-      FPreviewFlagsValue &= ~1;
+      FPreviewFlagsValue &= ~kPreviewWindowBit;
       return;
     }
     TPreviewWindow* window = FPreviewWindow.get();
@@ -285,7 +285,7 @@ void TCustomTranscoder::Preview(const AVFrame* picture, int64_t time) {
     const bool shown = window->ShowPreview(*FPreviewConverter.Bitmap(), FFrameNumber, time);
     lock.lock();
     if (!shown) {
-      FPreviewFlagsValue &= ~1;
+      FPreviewFlagsValue &= ~kPreviewWindowBit;
       auto discarded = std::move(FPreviewWindow);
       lock.unlock();
     }

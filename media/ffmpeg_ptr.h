@@ -52,6 +52,13 @@ using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextFree>;
 using AVFilterGraphPtr = std::unique_ptr<AVFilterGraph, AVFilterGraphFree>;
 using AVAudioFifoPtr = std::unique_ptr<AVAudioFifo, AVAudioFifoFree>;
 using AVBSFContextPtr = std::unique_ptr<AVBSFContext, AVBSFContextFree>;
+using AVDictionaryPtr = std::unique_ptr<AVDictionary, AVDictionaryFree>;
+
+struct AVFormatContextFree {
+  void operator()(AVFormatContext* p) const { avformat_free_context(p); }
+};
+// A format context that never opened a file (an option set, a context before its open).
+using FormatContextPtr = std::unique_ptr<AVFormatContext, AVFormatContextFree>;
 
 inline AVFramePtr MakeFrame() {
   return AVFramePtr(av_frame_alloc());
@@ -59,6 +66,30 @@ inline AVFramePtr MakeFrame() {
 inline AVPacketPtr MakePacket() {
   return AVPacketPtr(av_packet_alloc());
 }
+
+// A copy of `source`; null when `source` is null or empty.
+inline AVDictionaryPtr CopyDictionary(const AVDictionary* source) {
+  AVDictionary* copy = nullptr;
+  av_dict_copy(&copy, source, 0);
+  return AVDictionaryPtr(copy);
+}
+
+// Lends a dictionary handle to a call that takes AVDictionary** (and may add to it, replace it
+// or free it): the handle owns whatever the call leaves, also when the call throws. Pass a
+// temporary, `avcodec_open2(c, codec, DictionaryArg(options))`, so that the handle takes the
+// dictionary back at the end of the statement.
+class DictionaryArg {
+ public:
+  explicit DictionaryArg(AVDictionaryPtr& owner) : FOwner(owner), FRaw(owner.release()) {}
+  ~DictionaryArg() { FOwner.reset(FRaw); }
+  DictionaryArg(const DictionaryArg&) = delete;
+  DictionaryArg& operator=(const DictionaryArg&) = delete;
+  operator AVDictionary**() { return &FRaw; }
+
+ private:
+  AVDictionaryPtr& FOwner;
+  AVDictionary* FRaw;
+};
 
 // An input opened with OpenMediaInput (media/io_scheme.h), closed with CloseMediaInput.
 void CloseMediaInput(AVFormatContext** context);

@@ -27,13 +27,6 @@ std::unique_ptr<TMediaLogger> gOwnedLogger;  // the one GlobalLogger made itself
 // different threads never mixes within a line, and no lock is needed.
 thread_local std::string tPendingLine;
 
-std::string FormatV(const char* format, va_list args) {
-  char buffer[2048] = {};
-  // Longer messages are cut to the buffer; the library's own lines are far shorter.
-  vsnprintf(buffer, sizeof buffer, format, args);
-  return buffer;
-}
-
 }  // namespace
 
 int LogLevelToLibrary(TLogLevel level) {
@@ -143,7 +136,7 @@ void TMediaLogger::LogFmt(const void* Sender, TLogLevel ALogLevel, const char* A
   if (!OnLog || !Passes(ALogLevel)) return;
   va_list args;
   va_start(args, AFormat);
-  std::string text = FormatV(AFormat, args);
+  std::string text = FormatTextV(AFormat, args);
   va_end(args);
   Deliver({Sender, CurrentThreadId(), ALogLevel, std::move(text)});
 }
@@ -155,7 +148,7 @@ void TMediaLogger::LibraryLog(uint32_t AThreadID, int ALibraryLevel, const std::
 
 void LogCallback(void* context, int level, const char* format, va_list args) {
   if (level > gLibraryLogLevel.load()) return;
-  std::string message = FormatV(format, args);
+  std::string message = FormatTextV(format, args);
   if (tPendingLine.empty()) {
     const AVClass* cls = context ? *static_cast<const AVClass* const*>(context) : nullptr;
     if (cls) {

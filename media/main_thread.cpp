@@ -23,6 +23,7 @@ std::mutex gMutex;
 std::condition_variable gQueued;    // main thread waits for calls
 std::condition_variable gFinished;  // callers wait for their call to have run
 std::deque<QueuedCall*> gQueue;
+uint64_t gWakeups = 0;  // WakeMainThread calls, so that a waiter sees each one
 std::function<void()> gPump;
 std::function<void()> gWakeup;
 
@@ -105,6 +106,47 @@ bool WaitForMainThreadCalls(std::chrono::milliseconds timeout) {
   bool ran = RunQueuedCalls();
   ProcessMessages();
   return ran;
+}
+
+void ServeMainThreadUntil(const std::function<bool()>& ready,
+                          std::chrono::milliseconds pumpInterval) {
+  for (;;) {
+    uint64_t seen;
+    {
+      std::lock_guard lock(gMutex);
+      seen = gWakeups;
+    }
+    // Checked after taking the count: a change made from now on also moves the count.
+    if (ready()) return;
+    {
+      std::unique_lock lock(gMutex);
+      gQueued.wait_for(lock, pumpInterval, [&] { return !gQueue.empty() || gWakeups != seen; });
+    }
+    ProcessMessages();
+  }
+}
+
+void WakeMainThread() {
+  {
+    std::lock_guard lock(gMutex);
+    ++gWakeups;
+  }
+  gQueued.notify_all();
+}
+
+void TMainThreadServingMutex::lock() {
+  if (!IsMainThread()) {
+    FMutex.lock();
+    return;
+  }
+  ++FMainWaiting;
+  ServeMainThreadUntil([this] { return FMutex.try_lock(); });
+  --FMainWaiting;
+}
+
+void TMainThreadServingMutex::unlock() {
+  FMutex.unlock();
+  if (FMainWaiting > 0) WakeMainThread();
 }
 
 void SetMessagePumpHook(std::function<void()> pump) {

@@ -6,9 +6,11 @@
 // WaitForMainThreadCalls), or the engine thread stalls.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
 // The operating-system id of the calling thread (Linux tid).
 uint32_t CurrentThreadId();
@@ -33,6 +35,31 @@ void ProcessMessages();
 // ProcessMessages. Returns true when at least one queued call ran. Lets a main thread that
 // has no toolkit wait for workers without spinning.
 bool WaitForMainThreadCalls(std::chrono::milliseconds timeout);
+
+// Main thread only: serves queued calls (and the pump hook) until `ready` holds. `ready` is
+// checked at the start and again after every wake-up: a queued call, a WakeMainThread, or
+// `pumpInterval` without either (so that a toolkit's own events keep flowing). A thread that
+// changes what `ready` reads calls WakeMainThread afterwards; no change goes unseen.
+// Elsewhere `ready` is only polled at `pumpInterval`, so wait on a condition there instead.
+void ServeMainThreadUntil(const std::function<bool()>& ready,
+                          std::chrono::milliseconds pumpInterval = std::chrono::milliseconds(50));
+
+// Any thread: makes a ServeMainThreadUntil of the main thread check its condition again.
+void WakeMainThread();
+
+// A recursive mutex whose lock, on the main thread, serves main-thread calls while it waits:
+// the holder may be a worker blocked on a main-thread delivery (a log line, an event), which
+// would otherwise never release it.
+class TMainThreadServingMutex {
+ public:
+  void lock();
+  bool try_lock() { return FMutex.try_lock(); }
+  void unlock();
+
+ private:
+  std::recursive_mutex FMutex;
+  std::atomic<int> FMainWaiting{0};
+};
 
 // The pump hook runs at the end of every ProcessMessages (a GUI installs
 // QCoreApplication::processEvents). The wake-up hook is called from the queuing thread each

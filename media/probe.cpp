@@ -21,22 +21,13 @@ extern "C" {
 #include "media/loader.h"
 #include "media/logger.h"
 #include "media/probe_text.h"
+#include "media/strings.h"
 
 namespace {
 
 constexpr int kLevelError = 16;    // AV_LOG_ERROR
 constexpr int kLevelWarning = 24;  // AV_LOG_WARNING
 constexpr char kNotLoaded[] = "file not loaded.";
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char text[512];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
 
 int32_t ClampToInt32(int64_t value) {
   if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
@@ -244,7 +235,7 @@ void TCustomMediaProbe::ReadVideoInfo(int AIndex, TVideoStreamInfo& AInfo) {
     return;
   }
   if (AIndex >= FStreamCount) {
-    ReportError(kLevelError, Format("stream index #%d is invalid.", AIndex));
+    ReportError(kLevelError, FormatText("stream index #%d is invalid.", AIndex));
     return;
   }
   if (AIndex < 0) {
@@ -257,7 +248,7 @@ void TCustomMediaProbe::ReadVideoInfo(int AIndex, TVideoStreamInfo& AInfo) {
   AVStream* st = ctx->streams[AIndex];
   const AVCodecParameters* par = st->codecpar;
   if (par->codec_type != AVMEDIA_TYPE_VIDEO) {
-    ReportError(kLevelError, Format("stream #%d is not video stream.", AIndex));
+    ReportError(kLevelError, FormatText("stream #%d is not video stream.", AIndex));
     return;
   }
 
@@ -288,7 +279,7 @@ bool TCustomMediaProbe::StreamIsVideo(int AIndex) {
     return false;
   }
   if (AIndex < 0 || AIndex >= FStreamCount) {
-    ReportError(kLevelError, Format("stream index #%d is invalid.", AIndex));
+    ReportError(kLevelError, FormatText("stream index #%d is invalid.", AIndex));
     return false;
   }
   return FFormatContext->streams[AIndex]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
@@ -299,14 +290,14 @@ std::string TCustomMediaProbe::StreamLine(unsigned index) const {
   const AVStream* st = ctx->streams[index];
   const AVCodecParameters* par = st->codecpar;
 
-  std::string line = Format("Stream #%u", index);
-  if (ctx->iformat && (ctx->iformat->flags & AVFMT_SHOW_IDS)) line += Format("[0x%x]", st->id);
+  std::string line = FormatText("Stream #%u", index);
+  if (ctx->iformat && (ctx->iformat->flags & AVFMT_SHOW_IDS)) line += FormatText("[0x%x]", st->id);
   const std::string language = MetadataValue(st->metadata, "language");
   if (!language.empty()) line += "(" + language + ")";
   int64_t divisor = av_gcd(st->time_base.num, st->time_base.den);
   if (divisor == 0) divisor = 1;
-  line +=
-      Format(", %" PRId64 "/%" PRId64, st->time_base.num / divisor, st->time_base.den / divisor);
+  line += FormatText(", %" PRId64 "/%" PRId64, st->time_base.num / divisor,
+                     st->time_base.den / divisor);
 
   // The library's summary is made from a codec context; the parameters are all it needs.
   AVCodecContextPtr codec(avcodec_alloc_context3(nullptr));
@@ -321,7 +312,7 @@ std::string TCustomMediaProbe::StreamLine(unsigned index) const {
     int darNum = 0, darDen = 0;
     av_reduce(&darNum, &darDen, int64_t(par->width) * sar.num, int64_t(par->height) * sar.den,
               1024 * 1024);
-    line += Format(", PAR %d:%d DAR %d:%d", sar.num, sar.den, darNum, darDen);
+    line += FormatText(", PAR %d:%d DAR %d:%d", sar.num, sar.den, darNum, darDen);
   }
 
   if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
@@ -365,7 +356,7 @@ void TCustomMediaProbe::DescribeFile(std::string& AText) {
   if (ctx->start_time != AV_NOPTS_VALUE && ctx->start_time >= 0)
     text += "StartTime: " + FormatSecondsMicros(ctx->start_time) + "\n";
   if (ctx->bit_rate >= 1)
-    text += Format("Bit Rate: %" PRId64 " kb/s\n", ctx->bit_rate / 1000);
+    text += FormatText("Bit Rate: %" PRId64 " kb/s\n", ctx->bit_rate / 1000);
   else
     text += "Bit Rate: N/A\n";
 
@@ -383,7 +374,7 @@ void TCustomMediaProbe::DescribeFile(std::string& AText) {
     // The transport-stream demuxer of today keeps the older "provider_name" and "name"
     // under "service_provider" and "service_name".
     const AVDictionary* meta = program->metadata;
-    text += Format("Program %d ", program->id) +
+    text += FormatText("Program %d ", program->id) +
             MetadataValue(meta, "provider_name", MetadataValue(meta, "service_provider", "N/A")) +
             "@" + MetadataValue(meta, "name", MetadataValue(meta, "service_name", "N/A")) + "\n";
     text += MetadataBlock(program->metadata, "  ");

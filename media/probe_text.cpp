@@ -1,4 +1,5 @@
 #include "media/probe_text.h"
+#include "media/strings.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -15,23 +16,8 @@ extern "C" {
 
 namespace {
 
-std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char* format, ...) {
-  char text[256];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
-
-std::string Trim(const char* text) {
-  if (!text) return {};
-  std::string s(text);
-  const size_t first = s.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  const size_t last = s.find_last_not_of(" \t\r\n");
-  return s.substr(first, last - first + 1);
+std::string TrimmedText(const char* text) {
+  return text ? std::string(Trim(text)) : std::string();
 }
 
 struct KeyPair {
@@ -61,15 +47,15 @@ std::string FormatDuration(int64_t micros) {
     t = 0 - t;  // well defined for INT64_MIN + 1 and below
   }
   const uint64_t seconds = t / 1000000;
-  return sign + Printf("%.2" PRIu64 ":%.2" PRIu64 ":%.2" PRIu64 ".%.3" PRIu64, seconds / 3600,
-                       seconds / 60 % 60, seconds % 60, t % 1000000 * 1000 / 1000000);
+  return sign + FormatText("%.2" PRIu64 ":%.2" PRIu64 ":%.2" PRIu64 ".%.3" PRIu64, seconds / 3600,
+                           seconds / 60 % 60, seconds % 60, t % 1000000 * 1000 / 1000000);
 }
 
 std::string FormatFileSize(int64_t bytes) {
-  if (bytes > 1073741824) return Printf("%.2f GB", bytes / 1073741824.0);
-  if (bytes > 1048576) return Printf("%.2f MB", bytes / 1048576.0);
-  if (bytes > 1024) return Printf("%.2f KB", bytes / 1024.0);
-  return Printf("%" PRId64 " Byte", bytes);
+  if (bytes > 1073741824) return FormatText("%.2f GB", bytes / 1073741824.0);
+  if (bytes > 1048576) return FormatText("%.2f MB", bytes / 1048576.0);
+  if (bytes > 1024) return FormatText("%.2f KB", bytes / 1024.0);
+  return FormatText("%" PRId64 " Byte", bytes);
 }
 
 std::string MetadataValue(const AVDictionary* dict, const std::string& key,
@@ -121,20 +107,20 @@ std::string RatePiece(AVRational rate, const char* suffix) {
   if (rate.num == 0 || rate.den == 0) return {};
   const double value = av_q2d(rate);
   const long long v = std::llround(value * 100);
-  if (v % 100 != 0) return Printf(", %3.2f %s", value, suffix);
-  if (v % (100 * 1000) != 0) return Printf(", %1.0f %s", value, suffix);
-  return Printf(", %1.0fk %s", value / 1000, suffix);
+  if (v % 100 != 0) return FormatText(", %3.2f %s", value, suffix);
+  if (v % (100 * 1000) != 0) return FormatText(", %1.0f %s", value, suffix);
+  return FormatText(", %1.0fk %s", value / 1000, suffix);
 }
 
 std::string FormatSecondsMicros(int64_t micros) {
   const uint64_t magnitude = micros < 0 ? 0 - static_cast<uint64_t>(micros) : uint64_t(micros);
-  return Printf("%s%" PRIu64 ".%.6" PRIu64, micros < 0 ? "-" : "", magnitude / 1000000,
-                magnitude % 1000000);
+  return FormatText("%s%" PRIu64 ".%.6" PRIu64, micros < 0 ? "-" : "", magnitude / 1000000,
+                    magnitude % 1000000);
 }
 
 std::string CodecDescription(const AVCodecParameters* par) {
   if (const AVCodec* codec = avcodec_find_decoder(par->codec_id)) {
-    const std::string longName = Trim(codec->long_name);
+    const std::string longName = TrimmedText(codec->long_name);
     return longName.empty() ? std::string(codec->name)
                             : std::string(codec->name) + "(" + longName + ")";
   }
@@ -142,7 +128,7 @@ std::string CodecDescription(const AVCodecParameters* par) {
   // Codecs this build cannot decode (DVD navigation packets, data streams) still carry
   // the library's name for them.
   if (const AVCodecDescriptor* desc = avcodec_descriptor_get(par->codec_id)) {
-    const std::string name = Trim(desc->name);
+    const std::string name = TrimmedText(desc->name);
     if (!name.empty()) return name;
   }
   const uint32_t tag = par->codec_tag;
@@ -152,6 +138,7 @@ std::string CodecDescription(const AVCodecParameters* par) {
     chars[i] = char((tag >> (8 * i)) & 0xFF);
     if (chars[i] < 32 || chars[i] > 126) printable = false;
   }
-  if (printable) return Printf("%c%c%c%c / 0x%04X", chars[0], chars[1], chars[2], chars[3], tag);
-  return Printf("0x%04x", tag);
+  if (printable)
+    return FormatText("%c%c%c%c / 0x%04X", chars[0], chars[1], chars[2], chars[3], tag);
+  return FormatText("0x%04x", tag);
 }

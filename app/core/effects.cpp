@@ -11,7 +11,8 @@ namespace {
 
 bool WouldDraw(const TWmRec* mark) {
   if (!mark) return false;
-  return (mark->Kind == 0 && !mark->Text.empty()) || (mark->Kind == 1 && !mark->ImageFile.empty());
+  return (mark->Kind == kWatermarkText && !mark->Text.empty()) ||
+         (mark->Kind == kWatermarkPicture && !mark->ImageFile.empty());
 }
 
 }  // namespace
@@ -52,7 +53,7 @@ void ApplyTitleEffects(TBitmap& frame, int64_t pts, const TlvFilesRecord& record
     const TWmRec* mark = item.get();
     if (!WouldDraw(mark) || !WatermarkShowsAt(*mark, pts)) continue;
     TVisible entry{mark, nullptr, nullptr};
-    if (mark->Kind == 1)
+    if (mark->Kind == kWatermarkPicture)
       entry.Picture = cache.Watermarks().Picture(mark->ImageFile);
     else
       entry.Text = cache.Watermarks().TextLayer(*mark, frame.Width(), frame.Height());

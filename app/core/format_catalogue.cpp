@@ -1,4 +1,5 @@
 #include "app/core/format_catalogue.h"
+#include "media/strings.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,12 +36,6 @@ constexpr TBuiltInFormat kBuiltInFormats[] = {
 
 constexpr const char* kGroupHeaders[kFormatGroupCount] = {"Flash Video", "General Video formates",
                                                           "General Audio formates"};
-
-std::string_view TrimBlanks(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 }  // namespace
 
@@ -235,7 +230,7 @@ bool TFormatPicker::ToggleGroup(int row) {
 }
 
 int TFormatPicker::FindRow(std::string_view name) const {
-  const std::string_view wanted = TrimBlanks(name);
+  const std::string_view wanted = Trim(name);
   for (size_t i = 0; i < FRows.size(); ++i)
     if (FRows[i].Text == wanted) return int(i);
   return -1;

@@ -19,15 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-
-std::string_view Trim(std::string_view text) {
-  const size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(kBlanks);
-  return text.substr(first, last - first + 1);
-}
 
 // The file as lines without their line ends, plus what is needed to write it back unchanged.
 struct TIniText {
@@ -62,7 +54,7 @@ TParsedLine ParseLine(std::string_view line) {
   if (eq == std::string_view::npos) return parsed;
   parsed.Kind = TLineKind::lkKey;
   parsed.Name = Trim(line.substr(0, eq));
-  size_t start = line.find_first_not_of(kBlanks, eq + 1);
+  size_t start = line.find_first_not_of(kWhitespace, eq + 1);
   if (start == std::string_view::npos) start = line.size();
   parsed.ValueStart = start;
   parsed.Value = Trim(line.substr(start));

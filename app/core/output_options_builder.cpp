@@ -16,6 +16,7 @@
 #include <system_error>
 
 #include "app/core/format_catalogue.h"
+#include "engine/target_presets.h"
 #include "media/strings.h"
 
 extern "C" {
@@ -25,14 +26,6 @@ extern "C" {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-    text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-    text.remove_suffix(1);
-  return text;
-}
 
 // A text that parses completely as a decimal integer (an optional sign, then digits).
 std::optional<long long> ParseInteger(std::string_view text) {
@@ -91,7 +84,7 @@ int32_t ToInt32(long long value) {
 
 // "paraAudioBitRate" in kbit/s: bits per second when usable, else -1.
 int32_t AudioBitrateOf(const std::string& text) {
-  if (text == kAsSource || TrimBlanks(text).empty() || !IsIntegerOrNumber(text)) return -1;
+  if (text == kAsSource || Trim(text).empty() || !IsIntegerOrNumber(text)) return -1;
   const double bits = std::trunc(NumberValue(text) * 1000);
   if (!(bits > 0)) return -1;
   return bits > double(std::numeric_limits<int32_t>::max()) ? std::numeric_limits<int32_t>::max()
@@ -181,24 +174,21 @@ int EvenRound(long double value) {
   return int(std::max<long double>(2, 2 * std::llround(value / 2)));
 }
 
+// Catalogue formats "pal-vcd", "ntsc-dvd" and so on: a norm, then a target kind.
 void ApplyTargetPresets(const std::string& format, const TFormatParams& params,
                         TOutputOptions& out) {
-  struct TTargetRow {
-    const char* Format;
-    int32_t Target, Norm;
-    const char* WideSize;  // the user's size that means 16:9; null: always 4:3
-  };
-  static constexpr TTargetRow kRows[] = {
-      {"ntsc-dvd", 3, 2, "720x480"}, {"pal-dvd", 3, 1, "720x576"}, {"ntsc-vcd", 1, 2, nullptr},
-      {"pal-vcd", 1, 1, nullptr},    {"ntsc-svcd", 2, 2, nullptr}, {"pal-svcd", 2, 1, nullptr},
-  };
-  for (const auto& row : kRows) {
-    if (format != row.Format) continue;
-    out.Target = row.Target;
-    out.TargetNorm = row.Norm;
-    out.AspectRatio = row.WideSize && params.VideoSize == row.WideSize ? "16:9" : "4:3";
-    return;
-  }
+  const size_t dash = format.find('-');
+  if (dash == std::string::npos) return;
+  const std::string_view norm = std::string_view(format).substr(0, dash);
+  if (norm != "pal" && norm != "ntsc") return;
+  const TTargetPreset* target = FindTargetPreset(std::string_view(format).substr(dash + 1));
+  if (!target || target->Number == ktnNone) return;  // DV: see ApplyDVTarget
+  const bool pal = norm == "pal";
+  out.Target = target->Number;
+  out.TargetNorm = pal ? ktnPAL : ktnNTSC;
+  const bool wideTarget = target->Aspect && std::string_view(target->Aspect) == "16:9";
+  out.AspectRatio =
+      wideTarget && params.VideoSize == (pal ? target->PalSize : target->NtscSize) ? "16:9" : "4:3";
 }
 
 // DV targets ("ntsc-dv", "pal-dv") have no field of their own in the options; the
@@ -220,11 +210,11 @@ std::optional<TParamProblem> FindUnworkableParam(const TFormatParams& params,
   };
   const auto quoted = [](const std::string& text) { return "\"" + text + "\""; };
   const auto chosen = [](const std::string& value) {
-    return value != kAsSource && !TrimBlanks(value).empty();
+    return value != kAsSource && !Trim(value).empty();
   };
 
   // Audio: the encoder, its sample rates, channels, bit rate, volume.
-  const std::string aenc(TrimBlanks(ConversionAudioEncoder(params.AudioEncoder)));
+  const std::string aenc(Trim(ConversionAudioEncoder(params.AudioEncoder)));
   const AVCodec* audio = nullptr;
   if (!aenc.empty()) {
     audio = avcodec_find_encoder_by_name(aenc.c_str());
@@ -314,7 +304,7 @@ std::optional<TParamProblem> FindUnworkableParam(const TFormatParams& params,
 }
 
 std::string ConversionAudioEncoder(const std::string& stored) {
-  const std::string name(TrimBlanks(stored));
+  const std::string name(Trim(stored));
   const std::string lower = LowerCase(name);
   if (lower == "libfaac") return "aac";
   if (lower == "ogg" || lower == "vorbis") return "libvorbis";
@@ -340,7 +330,7 @@ void BuildOutputOptions(const TlvFilesRecord& record, const TFormatParams& param
 
   // 2. A format without a video encoder is audio-only.
   const std::string& venc = params.VideoEncoder;
-  if (TrimBlanks(venc).empty()) {
+  if (Trim(venc).empty()) {
     out.AudioCodec = ConversionAudioEncoder(params.AudioEncoder);
     if (params.Channel != kAsSource)
       if (auto value = ParseInteger(params.Channel); value && *value > 0)
@@ -537,7 +527,7 @@ void BuildOutputOptions(const TlvFilesRecord& record, const TFormatParams& param
   // 12. Audio of a video format.
   const std::string aenc = ConversionAudioEncoder(params.AudioEncoder);
   out.AudioCodec = aenc;
-  if (TrimBlanks(aenc).empty()) out.DisableAudio = true;
+  if (Trim(aenc).empty()) out.DisableAudio = true;
   if (params.Channel != kAsSource)
     if (auto value = ParseInteger(params.Channel)) out.AudioChannels = ToInt32(*value);
   ApplyVolume(params.Volume, out);

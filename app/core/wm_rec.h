@@ -43,6 +43,10 @@ struct TWmFont {
   bool operator==(const TWmFont&) const = default;
 };
 
+// TWmRec::Kind: what a watermark draws (stored values).
+constexpr int32_t kWatermarkText = 0;
+constexpr int32_t kWatermarkPicture = 1;
+
 class TWmRec {
  public:
   std::string Text;
@@ -56,8 +60,8 @@ class TWmRec {
   int32_t ImageLeft = 0, ImageTop = 0;
   int32_t ImageWidth = 0, ImageHeight = 0;  // the picture's own size; not used for drawing
   int32_t ImageAlpha = 255;                 // opacity 0..255
-  int32_t Kind = 0;                         // 0 text, 1 picture; other values draw nothing
-  int32_t StartTime = 0, EndTime = 0;       // first and last whole second shown, inclusive
+  int32_t Kind = 0;  // kWatermarkText, kWatermarkPicture; other values draw nothing
+  int32_t StartTime = 0, EndTime = 0;  // first and last whole second shown, inclusive
 
   bool operator==(const TWmRec&) const = default;
 };

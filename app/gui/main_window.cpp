@@ -140,7 +140,7 @@ class TfrmMain::THost : public TConversionHost {
   void RunProgressModal(TConversionRun& run) override {
     // Each job shows the picture it converts in a floating window of its own.
     for (int job = 0; job < run.Converter().TaskCount(); ++job)
-      if (TTranscoder* transcoder = run.Converter().Task(job))
+      if (TTranscoderPtr transcoder = run.Converter().Task(job))
         transcoder->PreviewWindowFactory = MakePreviewerFactory(FWindow.FProgress);
     FWindow.FProgress->RunModal(run);
   }

@@ -1,5 +1,6 @@
 #include "engine/component/converter.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -11,24 +12,6 @@
 #include "media/loader.h"
 #include "media/logger.h"
 #include "media/main_thread.h"
-
-namespace {
-
-// On the main thread a lock may be held by a worker that waits for the main thread (a log
-// line or an event it delivers there), so the main thread keeps serving calls until it gets
-// the lock.
-template <class Mutex>
-std::unique_lock<Mutex> LockServing(Mutex& mutex) {
-  std::unique_lock<Mutex> lock(mutex, std::defer_lock);
-  if (!IsMainThread()) {
-    lock.lock();
-    return lock;
-  }
-  while (!lock.try_lock()) WaitForMainThreadCalls(std::chrono::milliseconds(1));
-  return lock;
-}
-
-}  // namespace
 
 // Runs termination handlers off the job threads, in the order they were posted, so that a
 // handler may free the job that just ended and the final event always comes last. Made on
@@ -59,13 +42,13 @@ class TEventDeliveryThread {
   void WaitIdle() {
     auto idle = [this] { return FQueue.empty() && !FBusy; };
     if (IsMainThread()) {
-      for (;;) {
-        {
-          std::lock_guard lock(FMutex);
-          if (idle()) return;
-        }
-        WaitForMainThreadCalls(std::chrono::milliseconds(10));
-      }
+      FMainWaiting = true;
+      ServeMainThreadUntil([&] {
+        std::lock_guard lock(FMutex);
+        return idle();
+      });
+      FMainWaiting = false;
+      return;
     }
     std::unique_lock lock(FMutex);
     FChanged.wait(lock, idle);
@@ -91,6 +74,7 @@ class TEventDeliveryThread {
       lock.lock();
       FBusy = false;
       FChanged.notify_all();
+      if (FMainWaiting) WakeMainThread();
     }
   }
 
@@ -99,7 +83,8 @@ class TEventDeliveryThread {
   std::deque<std::function<void()>> FQueue;
   bool FBusy = false;
   bool FQuit = false;
-  std::thread FThread;  // last: starts after the members it uses
+  std::atomic<bool> FMainWaiting{false};  // WaitIdle serving the main thread
+  std::thread FThread;                    // last: starts after the members it uses
 };
 
 TCustomConverter::TCustomConverter(TMediaComponent* owner)
@@ -109,7 +94,7 @@ TCustomConverter::TCustomConverter(TMediaComponent* owner)
 
 TCustomConverter::~TCustomConverter() {
   {
-    auto lock = LockServing(FTerminateLock);
+    std::unique_lock lock(FTerminateLock);
     FDestroying = true;
     FRemaining = 0;
   }
@@ -125,7 +110,7 @@ TCustomConverter::~TCustomConverter() {
   { std::lock_guard lock(FHookLock); }
   { std::lock_guard lock(FPreviewLock); }
   { std::lock_guard lock(FProgressLock); }
-  { auto lock = LockServing(FTerminateLock); }
+  { std::unique_lock lock(FTerminateLock); }
   FProbe.reset();
 }
 
@@ -170,12 +155,13 @@ int TCustomConverter::TaskCount() const {
   return FJobs.Count();
 }
 
-TTranscoder* TCustomConverter::Task(int JobIndex) const {
-  return SharedJob(JobIndex).get();
+TTranscoderPtr TCustomConverter::Task(int JobIndex) const {
+  return SharedJob(JobIndex);
 }
 
 TMediaProbe* TCustomConverter::InputProbe(int JobIndex, int InputIndex) const {
-  TTranscoder* job = Task(JobIndex);
+  // The probe belongs to the job, which the list keeps.
+  TTranscoderPtr job = SharedJob(JobIndex);
   return job ? job->InputProbe(InputIndex) : nullptr;
 }
 
@@ -191,7 +177,8 @@ int TCustomConverter::AddTask(const std::string& FileName, const TInputOptions* 
     auto job = std::make_shared<TTranscoder>();
     job->Reset();
     job->ParseOption("v", "1");
-    job->SetPreviewFlags((FPreview ? 1 : 0) | (FPreviewBitmap ? 2 : 0));
+    job->SetPreviewFlags((FPreview ? kPreviewWindowBit : 0) |
+                         (FPreviewBitmap ? kPreviewBitmapBit : 0));
     TTranscoder* sender = job.get();
     job->OnPreviewBitmap = [this, sender](const TPreviewInfo& info) {
       DoPreviewBitmap(sender, info);
@@ -267,7 +254,7 @@ void TCustomConverter::RemoveTask(int JobIndex) {
 void TCustomConverter::ClearTasks() {
   std::vector<TTranscoderPtr> jobs;
   {
-    auto lock = LockServing(FTerminateLock);
+    std::unique_lock lock(FTerminateLock);
     if (FWorking && !FAllDone) throw std::runtime_error("Cannot ClearTasks while working.");
     {
       std::lock_guard listLock(FListLock);
@@ -286,7 +273,7 @@ void TCustomConverter::ClearTasks() {
 }
 
 void TCustomConverter::StartTask(int ThreadCount) {
-  auto lock = LockServing(FTerminateLock);
+  std::unique_lock lock(FTerminateLock);
   RefuseWhileWorking("StartTask");
   FFinishedCount = 0;
   FNextIndex = 0;
@@ -322,14 +309,14 @@ void TCustomConverter::StartNextJob() {
 }
 
 void TCustomConverter::PauseTask() {
-  auto lock = LockServing(FTerminateLock);
+  std::unique_lock lock(FTerminateLock);
   FPaused = true;
   std::lock_guard listLock(FListLock);
   FJobs.SuspendAll();
 }
 
 void TCustomConverter::ResumeTask() {
-  auto lock = LockServing(FTerminateLock);
+  std::unique_lock lock(FTerminateLock);
   FPaused = false;
   std::lock_guard listLock(FListLock);
   FJobs.ResumeAll();
@@ -338,7 +325,7 @@ void TCustomConverter::ResumeTask() {
 void TCustomConverter::StopTask(bool Wait) {
   std::vector<TTranscoderPtr> jobs;
   {
-    auto lock = LockServing(FTerminateLock);
+    std::unique_lock lock(FTerminateLock);
     FRemaining = 0;
     FPaused = false;
     std::lock_guard listLock(FListLock);
@@ -353,7 +340,7 @@ void TCustomConverter::StopTask(bool Wait) {
       continue;
     }
     // No job starts any more (Remaining is 0), so an unstarted one stays unstarted.
-    auto lock = LockServing(FTerminateLock);
+    std::unique_lock lock(FTerminateLock);
     if (!job->Started()) job->TerminateUnstarted();
   }
 }
@@ -361,13 +348,13 @@ void TCustomConverter::StopTask(bool Wait) {
 void TCustomConverter::SetPreview(bool value) {
   FPreview = value;
   std::lock_guard lock(FListLock);
-  FJobs.SetPreviewFlags(1, value);
+  FJobs.SetPreviewFlags(kPreviewWindowBit, value);
 }
 
 void TCustomConverter::SetPreviewBitmap(bool value) {
   FPreviewBitmap = value;
   std::lock_guard lock(FListLock);
-  FJobs.SetPreviewFlags(2, value);
+  FJobs.SetPreviewFlags(kPreviewBitmapBit, value);
 }
 
 void TCustomConverter::SetProgressInterval(int milliseconds) {
@@ -377,7 +364,7 @@ void TCustomConverter::SetProgressInterval(int milliseconds) {
 // ---- Dispatch ----
 
 void TCustomConverter::DoTerminate(TTranscoder* job, const TTerminateInfo& jobInfo) {
-  auto lock = LockServing(FTerminateLock);
+  std::unique_lock lock(FTerminateLock);
   if (!job) {
     IssueFinalEvent();
     return;
@@ -423,11 +410,11 @@ void TCustomConverter::DeliverTermination(const TTerminateInfo& info) {
   FDelivery->Post([this, handler = OnTerminate, info] { handler(this, info); });
 }
 
-void TCustomConverter::RunEventHandler(const std::function<void()>& handler) {
-  if (!TriggerEventInMainThread || IsMainThread()) {
-    handler();
-    return;
-  }
+bool TCustomConverter::DeliversInMainThread() const {
+  return TriggerEventInMainThread && !IsMainThread();
+}
+
+void TCustomConverter::RunInMainThread(const std::function<void()>& handler) {
   CallInMainThread([this, &handler] {
     struct Count {
       std::atomic<int>& value;
@@ -452,18 +439,34 @@ void TCustomConverter::DoCustomHook(TTranscoder* job, THookInfo& info) {
   info.DisableHook = FHookInfo.DisableHook;
 }
 
+// Handlers on a worker run one at a time under the event's lock. A delivery to the main
+// thread hands over a copy and releases the lock first: the main thread runs one handler at
+// a time anyway, and a lock held across the wait for it would stall every other worker's
+// event of that kind behind a handler that may itself be waiting (a modal dialog, a stop).
 void TCustomConverter::DoPreviewBitmap(TTranscoder* job, const TPreviewInfo& info) {
   if (!OnPreviewBitmap) return;
-  std::lock_guard lock(FPreviewLock);
+  std::unique_lock lock(FPreviewLock);
   FPreviewInfo = info;
   FPreviewInfo.JobIndex = IndexOfJob(job);
-  RunEventHandler([this] { OnPreviewBitmap(this, FPreviewInfo); });
+  if (!DeliversInMainThread()) {
+    OnPreviewBitmap(this, FPreviewInfo);
+    return;
+  }
+  const TPreviewInfo delivered = FPreviewInfo;
+  lock.unlock();
+  RunInMainThread([this, &delivered] { OnPreviewBitmap(this, delivered); });
 }
 
 void TCustomConverter::DoProgress(TTranscoder* job, TProgressInfo& info) {
   if (!OnProgress) return;
-  std::lock_guard lock(FProgressLock);
+  std::unique_lock lock(FProgressLock);
   FProgressInfo = info;
   FProgressInfo.JobIndex = IndexOfJob(job);
-  RunEventHandler([this] { OnProgress(this, &FProgressInfo); });
+  if (!DeliversInMainThread()) {
+    OnProgress(this, &FProgressInfo);
+    return;
+  }
+  TProgressInfo delivered = FProgressInfo;
+  lock.unlock();
+  RunInMainThread([this, &delivered] { OnProgress(this, &delivered); });
 }

@@ -14,10 +14,13 @@
 //   event after another in the order the jobs terminated, the final event (JobIndex -1)
 //   last; for a run in the caller's thread (StartTask(0)) on that thread.
 // - Guarded by FTerminateLock: the run counters and flags, the start of jobs. By FListLock:
-//   the job list. By the lock of each event kind: that kind's record. The terminate lock is
-//   recursive: a run in the caller's thread holds it while the job reports its end.
+//   the job list. By the lock of each event kind: that kind's record, and the handlers that
+//   run on workers (one at a time); a delivery to the main thread takes a copy and releases
+//   the lock before it waits. The terminate lock is recursive: a run in the caller's thread
+//   holds it while the job reports its end.
 // - Every wait of the main thread (stop, job destruction, lock acquisition) keeps serving
 //   main-thread calls, so a worker blocked on a main-thread delivery cannot dead-lock it.
+//   The waits sleep until a call is queued or what they wait for changes (no polling).
 #pragma once
 
 #include <atomic>
@@ -30,6 +33,7 @@
 #include "engine/component/option_records.h"
 #include "engine/component/transcoder_job.h"
 #include "engine/transcoder_events.h"
+#include "media/main_thread.h"
 #include "media/media_component.h"
 #include "media/probe.h"
 
@@ -82,8 +86,9 @@ class TCustomConverter : public TMediaComponent {
   int TaskCount() const;
   // The probe of a job's input, or null. It describes the input until the job starts.
   TMediaProbe* InputProbe(int JobIndex, int InputIndex) const;
-  // The job itself, or null (for reading its settings and results).
-  TTranscoder* Task(int JobIndex) const;
+  // The job itself, or null (for reading its settings and results). Shared: the job stays
+  // alive while the caller holds it, even when it is removed from the list meanwhile.
+  TTranscoderPtr Task(int JobIndex) const;
 
   bool Preview() const { return FPreview; }
   void SetPreview(bool value);
@@ -124,7 +129,10 @@ class TCustomConverter : public TMediaComponent {
   void DoCustomHook(TTranscoder* job, THookInfo& info);
   void DoPreviewBitmap(TTranscoder* job, const TPreviewInfo& info);
   void DoProgress(TTranscoder* job, TProgressInfo& info);
-  void RunEventHandler(const std::function<void()>& handler);
+  // Whether events of workers go to the main thread (TriggerEventInMainThread, called off it).
+  bool DeliversInMainThread() const;
+  // Runs `handler` on the main thread, the worker waiting; counted in FMainThreadDeliveries.
+  void RunInMainThread(const std::function<void()>& handler);
 
   // Application thread.
   bool FPreview = false;
@@ -139,7 +147,7 @@ class TCustomConverter : public TMediaComponent {
   TTranscoderList FJobs;
 
   // Run counters and flags (FTerminateLock; atomics so they can be read without it).
-  std::recursive_mutex FTerminateLock;
+  TMainThreadServingMutex FTerminateLock;
   std::atomic<int> FFinishedCount{0};
   std::atomic<int> FNextIndex{-1};
   std::atomic<int> FRemaining{0};

@@ -5,18 +5,12 @@
 #include <ctime>
 
 #include "engine/component/transcoder_job.h"
+#include "engine/target_presets.h"
 #include "media/strings.h"
 
 namespace {
 
 using TNameValueList = std::vector<std::pair<std::string, std::string>>;
-
-std::string Trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  const size_t last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
@@ -98,7 +92,7 @@ void InitOutputOptions(TOutputOptions& options) {
 }
 
 std::vector<std::pair<std::string, std::string>> SplitOptionLines(const std::string& source) {
-  std::string text = Trimmed(source);
+  std::string text(Trim(source));
   ReplaceAll(text, "\r\n", "\n");
   ReplaceAll(text, "\r", "\n");
   ReplaceAll(text, "<CRLF>", "\n");
@@ -151,10 +145,9 @@ bool ApplyOutputOptions(TTranscoder& job, TOutputOptions& o, const std::string& 
   job.StoreOutputOptions(job.OutputCount(), o);
   const TNameValueList list = DefaultsList(o);
 
-  if (o.Target >= 1 && o.Target <= 3) {
-    static const char* const kKinds[] = {"vcd", "svcd", "dvd"};
-    const char* norm = o.TargetNorm == 1 ? "pal" : o.TargetNorm == 2 ? "ntsc" : "auto";
-    job.ApplyTarget(kKinds[o.Target - 1], norm, o.FallbackNorm == 1 ? "pal" : "ntsc");
+  if (const TTargetPreset* target = TargetPresetOfNumber(o.Target)) {
+    const char* norm = o.TargetNorm == ktnPAL ? "pal" : o.TargetNorm == ktnNTSC ? "ntsc" : "auto";
+    job.ApplyTarget(target->Kind, norm, o.FallbackNorm == ktnPAL ? "pal" : "ntsc");
   }
 
   auto fromList = [&job, &list](const char* option, const char* entry) {

@@ -107,6 +107,7 @@ bool TTranscoder::StartWorker(TThreadPriority priority, bool paused) {
       FWorkerDone = true;
     }
     FWorkerChanged.notify_all();
+    WakeMainThread();  // a main thread waiting for this worker checks again
   });
   return true;
 }
@@ -135,7 +136,7 @@ bool TTranscoder::WorkerDone() const {
 void TTranscoder::WaitForWorker() {
   if (IsMainThread()) {
     // Serve the calls a worker (this one or another) is blocked on.
-    while (!WorkerDone()) WaitForMainThreadCalls(std::chrono::milliseconds(10));
+    ServeMainThreadUntil([this] { return WorkerDone(); });
     return;
   }
   std::unique_lock lock(FWorkerMutex);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -82,4 +84,36 @@ TEST(MainThread, WakeupAndPumpHooksAreCalled) {
 
 TEST(MainThread, WaitTimesOutWithoutCalls) {
   EXPECT_FALSE(WaitForMainThreadCalls(std::chrono::milliseconds(1)));
+}
+
+// A worker holds the lock and, before it lets go, waits for a call on the main thread; the
+// main thread's lock must serve that call, or neither ever goes on.
+TEST(MainThread, ServingMutexServesCallsWhileItWaits) {
+  TMainThreadServingMutex mutex;
+  std::atomic<bool> held{false};
+  bool served = false;  // main thread only
+  std::thread worker([&] {
+    std::lock_guard lock(mutex);
+    held = true;
+    CallInMainThread([&] { served = true; });
+  });
+  while (!held) std::this_thread::yield();
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_TRUE(served);
+  }
+  worker.join();
+}
+
+// A condition another thread makes true, with a wake-up and nothing queued, ends the wait
+// (the pump interval is far longer than the test may wait, so only the wake-up can end it).
+TEST(MainThread, ServeUntilEndsAtAWakeUp) {
+  std::atomic<bool> ready{false};
+  std::thread worker([&] {
+    ready = true;
+    WakeMainThread();
+  });
+  ServeMainThreadUntil([&] { return ready.load(); }, std::chrono::hours(1));
+  EXPECT_TRUE(ready);
+  worker.join();
 }

@@ -8,12 +8,16 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "media/bitmap.h"
@@ -459,6 +463,18 @@ TEST_F(ConverterTest, InputProbeDescribesEachJobInput) {
   EXPECT_EQ(converter.TaskCount(), 0);
 }
 
+TEST_F(ConverterTest, TaskStaysValidAfterItsRemovalFromTheList) {
+  ASSERT_EQ(converter.AddTask(Title(3)), 0);
+  TTranscoderPtr job = converter.Task(0);
+  ASSERT_NE(job, nullptr);
+  converter.RemoveTask(0);
+  EXPECT_EQ(converter.TaskCount(), 0);
+  EXPECT_EQ(converter.Task(0), nullptr);
+  // The caller's hold keeps the job and its opened input.
+  EXPECT_EQ(job->InputCount(), 1);
+  EXPECT_NE(job->InputContext(0), nullptr);
+}
+
 TEST_F(ConverterTest, Properties) {
   EXPECT_EQ(converter.ProgressInterval(), 500);
   converter.SetProgressInterval(50);
@@ -560,5 +576,100 @@ TEST_F(ConverterTest, HookDisabledByTheHandlerIsNotCalledAgain) {
   EXPECT_EQ(calls, 1);
   ExpectCompleteRun(log.Terminations(), 1, true);
 }
+
+// Handlers on the main thread that call back into the component while workers wait for them.
+// A dead-lock would hold the main thread inside the handler, where no assertion can see it,
+// so a watchdog thread ends the test with a message instead of letting it hang.
+enum class CallbackEvent { Progress, PreviewBitmap };
+enum class CallbackAction { TogglePreview, PauseAndResume, StopWithoutWaiting };
+
+struct CallbackCase {
+  const char* name;
+  CallbackEvent event;
+  CallbackAction action;
+};
+
+class Watchdog {
+ public:
+  explicit Watchdog(std::chrono::seconds limit)
+      : FThread([this, limit] {
+          std::unique_lock lock(FMutex);
+          if (!FDone.wait_for(lock, limit, [this] { return FFinished; })) {
+            std::fprintf(stderr, "dead-lock: the main thread did not come back in time\n");
+            std::_Exit(3);
+          }
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard lock(FMutex);
+      FFinished = true;
+    }
+    FDone.notify_all();
+    FThread.join();
+  }
+
+ private:
+  std::mutex FMutex;
+  std::condition_variable FDone;
+  bool FFinished = false;
+  std::thread FThread;  // last: starts after the members it uses
+};
+
+class CallbackTest : public ConverterTest, public ::testing::WithParamInterface<CallbackCase> {};
+
+TEST_P(CallbackTest, HandlerCallingBackIntoTheComponentDoesNotDeadlock) {
+  const CallbackCase& c = GetParam();
+  Watchdog watchdog(std::chrono::seconds(300));
+  log.Attach(converter);
+  converter.SetProgressInterval(100);
+  std::atomic<int> actions{0};
+  auto act = [&](TCustomConverter* sender) {
+    EXPECT_TRUE(IsMainThread());
+    if (actions >= 4) return;  // a few times, from both jobs' events
+    ++actions;
+    switch (c.action) {
+      case CallbackAction::TogglePreview:
+        sender->SetPreview(!sender->Preview());
+        break;
+      case CallbackAction::PauseAndResume:
+        sender->PauseTask();
+        PumpFor(20ms);  // the other worker runs into the pause or into its own delivery
+        sender->ResumeTask();
+        break;
+      case CallbackAction::StopWithoutWaiting:
+        sender->StopTask(false);
+        break;
+    }
+  };
+  if (c.event == CallbackEvent::Progress) {
+    converter.OnProgress = [&](TCustomConverter* sender, PProgressInfo) { act(sender); };
+  } else {
+    converter.SetPreviewBitmap(true);
+    converter.OnPreviewBitmap = [&](TCustomConverter* sender, const TPreviewInfo& info) {
+      EXPECT_NE(info.Bitmap, nullptr);
+      act(sender);
+    };
+  }
+  AddJob(1, std::string(c.name) + "0", FullSizeOutput());
+  AddJob(1, std::string(c.name) + "1", FullSizeOutput());
+  converter.StartTask(2);
+  ASSERT_TRUE(PumpUntil([&] { return log.finalSeen.load(); }, 240s));
+  EXPECT_GT(actions, 0);
+  ExpectCompleteRun(log.Terminations(), 2, c.action != CallbackAction::StopWithoutWaiting);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Handlers, CallbackTest,
+    ::testing::Values(
+        CallbackCase{"progress_preview", CallbackEvent::Progress, CallbackAction::TogglePreview},
+        CallbackCase{"progress_pause", CallbackEvent::Progress, CallbackAction::PauseAndResume},
+        CallbackCase{"progress_stop", CallbackEvent::Progress, CallbackAction::StopWithoutWaiting},
+        CallbackCase{"bitmap_preview", CallbackEvent::PreviewBitmap, CallbackAction::TogglePreview},
+        CallbackCase{"bitmap_pause", CallbackEvent::PreviewBitmap, CallbackAction::PauseAndResume},
+        CallbackCase{"bitmap_stop", CallbackEvent::PreviewBitmap,
+                     CallbackAction::StopWithoutWaiting}),
+    [](const ::testing::TestParamInfo<CallbackCase>& info) {
+      return std::string(info.param.name);
+    });
 
 }  // namespace
