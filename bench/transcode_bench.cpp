@@ -37,7 +37,7 @@ namespace fs = std::filesystem;
 struct TScenario {
   const char* Name;
   const char* Extension;
-  double TimeTarget, MemoryTarget;  // ours / ffmpeg
+  double TimeTarget, MemoryTarget;                           // ours / ffmpeg
   std::vector<std::pair<std::string, std::string>> Options;  // our output options
   std::vector<std::string> FfmpegArguments;                  // after "-i input"
 };
