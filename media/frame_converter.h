@@ -20,7 +20,8 @@ class FrameConverter {
  public:
   // Bands run on workers, the process's pool unless the owner hands in another; the
   // converter shares it with whoever else holds it.
-  explicit FrameConverter(std::shared_ptr<TSliceWorkers> workers = TSliceWorkers::Shared())
+  FrameConverter() : FWorkers(TSliceWorkers::Shared()) {}
+  explicit FrameConverter(std::shared_ptr<TSliceWorkers> workers)
       : FWorkers(workers ? std::move(workers) : TSliceWorkers::Shared()) {}
   FrameConverter(const FrameConverter&) = delete;
   FrameConverter& operator=(const FrameConverter&) = delete;

@@ -43,7 +43,8 @@ class TConversionHookCache {
  public:
   // The adjustment's rows run on workers (the process's pool unless another is handed in),
   // on the cores the engine leaves idle.
-  explicit TConversionHookCache(std::shared_ptr<TSliceWorkers> workers = TSliceWorkers::Shared())
+  TConversionHookCache() : FWorkers(TSliceWorkers::Shared()) {}
+  explicit TConversionHookCache(std::shared_ptr<TSliceWorkers> workers)
       : FWorkers(workers ? std::move(workers) : TSliceWorkers::Shared()) {}
 
   TPictureAdjust& Adjust() { return FAdjust; }
