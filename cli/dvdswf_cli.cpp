@@ -766,8 +766,10 @@ int RunConvert(const TConvertArgs& args) {
   run.OutputDirOverride = args.Out;
   ValidateSettings(*global, run, overrides);
 
-  // Text watermarks are drawn with Qt's fonts.
-  if (!EnsureGuiApplication()) throw std::runtime_error("cannot set up text drawing");
+  // Text watermarks are measured and drawn with Qt's fonts. Only then: the application
+  // object loads the font machinery, several megabytes a conversion without text lacks.
+  if (!textSpecs.empty() && !EnsureGuiApplication())
+    throw std::runtime_error("cannot set up text drawing");
   std::vector<std::shared_ptr<TWmRec>> marks;
   for (const auto& spec : textSpecs) marks.push_back(std::make_shared<TWmRec>(TextWatermark(spec)));
   for (const auto& spec : imageSpecs)

@@ -86,7 +86,7 @@ bool FrameConverter::ToRGBInBands(const uint8_t* const data[4], const int linesi
                                   int outLinesize) {
   // Bands begin on even rows, where a 4:2:0 picture's chroma rows begin too.
   std::atomic<bool> ok{true};
-  FWorkers.RunRows(height, 2, kMinBandRows, [&](int band, int first, int last) {
+  FWorkers->RunRows(height, 2, kMinBandRows, [&](int band, int first, int last) {
     const int rows = last - first;
     SwsContext* scaler =
         Cached(FBandToRGB[band], width, rows, format, width, rows, AV_PIX_FMT_BGR24);
@@ -157,7 +157,7 @@ bool FrameConverter::FromRGBInBands(const uint8_t* rgb, int rgbLinesize, uint8_t
                                     const int linesize[4], AVPixelFormat format, int height,
                                     int width) {
   std::atomic<bool> ok{true};
-  FWorkers.RunRows(height, 2, kMinBandRows, [&](int band, int first, int last) {
+  FWorkers->RunRows(height, 2, kMinBandRows, [&](int band, int first, int last) {
     const int top = std::max(0, first - kBandMargin);
     const int bottom = std::min(height, last + kBandMargin);
     const int rows = bottom - top;

@@ -1,7 +1,7 @@
 // FrameConverter turns a decoded picture into a 24-bit bitmap (media/bitmap.h) and back, with
 // scalers cached between pictures. The transcoder keeps one for its custom hook and one for
 // its preview; a player may keep its own. Not shared between threads: one owner converts
-// (a 4:2:0 picture is converted in bands on helper threads of its own, see ToRGB).
+// (a 4:2:0 picture is converted in bands on the slice pool handed in, see ToRGB).
 #pragma once
 
 extern "C" {
@@ -10,6 +10,7 @@ extern "C" {
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "media/bitmap.h"
 #include "media/ffmpeg_ptr.h"
@@ -17,7 +18,11 @@ extern "C" {
 
 class FrameConverter {
  public:
-  FrameConverter() = default;
+  // Bands run on workers, the process's pool unless the owner hands in another; the
+  // converter shares it with whoever else holds it.
+  FrameConverter() : FWorkers(TSliceWorkers::Shared()) {}
+  explicit FrameConverter(std::shared_ptr<TSliceWorkers> workers)
+      : FWorkers(workers ? std::move(workers) : TSliceWorkers::Shared()) {}
   FrameConverter(const FrameConverter&) = delete;
   FrameConverter& operator=(const FrameConverter&) = delete;
 
@@ -80,6 +85,6 @@ class FrameConverter {
   static constexpr int kMaxBands = 4;
   SwsContextPtr FBandToRGB[kMaxBands];
   SwsContextPtr FBandFromRGB[kMaxBands];
-  AVFramePtr FBandPicture[kMaxBands];  // a band and its margins, converted back
-  TSliceWorkers FWorkers{0};
+  AVFramePtr FBandPicture[kMaxBands];       // a band and its margins, converted back
+  std::shared_ptr<TSliceWorkers> FWorkers;  // never null
 };

@@ -2,9 +2,17 @@
 
 #include <algorithm>
 
-TSliceWorkers::TSliceWorkers(int threads) {
-  if (threads <= 0) threads = std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
-  FThreads = threads;
+namespace {
+int ThreadsFor(int threads) {
+  return threads > 0 ? threads : std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+}
+}  // namespace
+
+TSliceWorkers::TSliceWorkers(int threads) : FThreads(ThreadsFor(threads)) {}
+
+std::shared_ptr<TSliceWorkers> TSliceWorkers::Shared() {
+  static const std::shared_ptr<TSliceWorkers> pool = std::make_shared<TSliceWorkers>();
+  return pool;
 }
 
 TSliceWorkers::~TSliceWorkers() {
@@ -16,22 +24,47 @@ TSliceWorkers::~TSliceWorkers() {
   for (auto& helper : FHelpers) helper.join();
 }
 
-void TSliceWorkers::RunRows(int rows, int align, int minRows, const TWork& work) {
-  if (rows <= 0) return;
+std::vector<std::pair<int, int>> TSliceWorkers::Split(int rows, int align, int minRows,
+                                                      int threads) {
+  std::vector<std::pair<int, int>> ranges;
+  if (rows <= 0) return ranges;
   align = std::max(align, 1);
-  int bands = std::min(FThreads, std::max(1, rows / std::max(minRows, 1)));
+  int bands = std::min(threads, std::max(1, rows / std::max(minRows, 1)));
   // Band height rounded up to the alignment, so only the last band can be short.
   const int units = (rows + align - 1) / align;
   bands = std::min(bands, units);
   if (bands <= 1) {
-    work(0, 0, rows);
-    return;
+    ranges.emplace_back(0, rows);
+    return ranges;
   }
   const int step = (units + bands - 1) / bands * align;
-
-  std::vector<std::pair<int, int>> ranges;
   for (int first = 0; first < rows; first += step)
     ranges.emplace_back(first, std::min(rows, first + step));
+  return ranges;
+}
+
+void TSliceWorkers::RunRows(int rows, int align, int minRows, const TWork& work) {
+  const std::vector<std::pair<int, int>> ranges = Split(rows, align, minRows, FThreads);
+  if (ranges.empty()) return;
+  // A flag rather than a lock: a band that itself calls RunRows on this pool must not block.
+  bool idle = false;
+  if (ranges.size() == 1 || !FRoundBusy.compare_exchange_strong(idle, true)) {
+    // One band, or the helpers serve another caller: every band here, in order.
+    std::exception_ptr first;
+    for (size_t band = 0; band < ranges.size(); ++band) {
+      try {
+        work(int(band), ranges[band].first, ranges[band].second);
+      } catch (...) {
+        if (!first) first = std::current_exception();
+      }
+    }
+    if (first) std::rethrow_exception(first);
+    return;
+  }
+  struct TRelease {
+    std::atomic<bool>& Busy;
+    ~TRelease() { Busy = false; }
+  } release{FRoundBusy};
 
   {
     std::lock_guard lock(FLock);

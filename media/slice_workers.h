@@ -7,13 +7,21 @@
 // Only for work whose rows are independent of each other: the bands must give the same
 // pixels as one pass over the whole picture.
 //
-// Threads: one owner calls RunRows at a time. The helpers start at the first RunRows that
-// has more than one band and end with the object.
+// One pool serves a whole process (Shared()) or a job: converters and effects take it handed
+// in rather than owning one each, so a conversion does not hold a pool per stage.
+//
+// Threads: RunRows from any thread. One round at a time runs on the helpers; a caller that
+// finds a round underway runs its own bands one after the other on its own thread (the same
+// bands, numbers and pixels), so two stages that share the pool never wait for each other.
+// The helpers start at the first RunRows that has more than one band and end with the
+// object.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -29,6 +37,10 @@ class TSliceWorkers {
 
   int Threads() const { return FThreads; }
 
+  // The process's pool (machine's cores, at most 4), made at the first call and kept to
+  // the end of the process.
+  static std::shared_ptr<TSliceWorkers> Shared();
+
   // Calls work(band, first, last) for bands [first, last) covering [0, rows), numbered from
   // 0 top-down (the same rows get the same number while rows, align and minRows stay). Every
   // band but the last starts and ends on a multiple of align; pictures shorter than minRows
@@ -39,8 +51,11 @@ class TSliceWorkers {
 
  private:
   void HelperLoop(int index);
+  // The bands of one call, numbered as RunRows numbers them.
+  static std::vector<std::pair<int, int>> Split(int rows, int align, int minRows, int threads);
 
-  int FThreads;
+  const int FThreads;
+  std::atomic<bool> FRoundBusy{false};  // a caller's round runs on the helpers
   std::vector<std::thread> FHelpers;
   std::mutex FLock;
   std::condition_variable FWake;  // helpers wait here for a new round

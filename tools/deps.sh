@@ -18,7 +18,7 @@ DVDSWF_CI_PACKAGES=(clang libclang-rt-14-dev)
 
 # Peers the benchmarks under bench/ compare against (run by hand, never in CI):
 #   source tools/deps.sh && ensure_packages "${DVDSWF_BENCH_PACKAGES[@]}"
-DVDSWF_BENCH_PACKAGES=(mpv)
+DVDSWF_BENCH_PACKAGES=(mpv time bc)
 
 ensure_packages() {
   local missing=() pkg

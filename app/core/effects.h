@@ -11,7 +11,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <utility>
 
 #include "app/core/color_adjust.h"
 #include "app/core/watermark_draw.h"
@@ -39,16 +41,22 @@ bool WatermarkShowsAt(const TWmRec& mark, int64_t pts);
 // title); sharing one between jobs that run at once is safe but serialises them.
 class TConversionHookCache {
  public:
+  // The adjustment's rows run on workers (the process's pool unless another is handed in),
+  // on the cores the engine leaves idle.
+  TConversionHookCache() : FWorkers(TSliceWorkers::Shared()) {}
+  explicit TConversionHookCache(std::shared_ptr<TSliceWorkers> workers)
+      : FWorkers(workers ? std::move(workers) : TSliceWorkers::Shared()) {}
+
   TPictureAdjust& Adjust() { return FAdjust; }
   TWatermarkCache& Watermarks() { return FWatermarks; }
-  TSliceWorkers& Workers() { return FWorkers; }
+  TSliceWorkers& Workers() { return *FWorkers; }
   std::mutex& Lock() { return FLock; }
 
  private:
   std::mutex FLock;  // held for a whole frame
   TPictureAdjust FAdjust;
   TWatermarkCache FWatermarks;
-  TSliceWorkers FWorkers;  // the adjustment's rows run on the cores the engine leaves idle
+  std::shared_ptr<TSliceWorkers> FWorkers;  // never null
 };
 
 // Applies the record's adjustments and the watermarks that show at pts to frame. Throws

@@ -166,16 +166,23 @@ TWatermarkCache::TTextLayer RenderTextLayer(const TWmRec& mark, int frameWidth, 
                      QString::fromStdString(mark.Text));
   }
   layer.Pixels.resize(size_t(layer.Width) * 4 * size_t(layer.Height));
+  layer.Inked.assign(size_t(layer.Height), {0, 0});
   for (int y = 0; y < layer.Height; ++y) {
     const auto* src = reinterpret_cast<const uint32_t*>(image.constScanLine(y));
     uint8_t* dst = layer.Pixels.data() + size_t(y) * size_t(layer.Width) * 4;
+    int first = layer.Width, last = 0;
     for (int x = 0; x < layer.Width; ++x) {
       const uint32_t argb = src[x];
       dst[4 * x + 0] = uint8_t(argb);
       dst[4 * x + 1] = uint8_t(argb >> 8);
       dst[4 * x + 2] = uint8_t(argb >> 16);
       dst[4 * x + 3] = uint8_t(argb >> 24);
+      if (argb != 0) {
+        first = std::min(first, x);
+        last = x + 1;
+      }
     }
+    if (first < last) layer.Inked[size_t(y)] = {first, last};
   }
   return layer;
 }
@@ -188,10 +195,15 @@ void BlendTextLayer(TBitmap& frame, const TWatermarkCache::TTextLayer& layer, in
   const int height = std::min(layer.Height, frame.Height() - layer.Top);
   if (width <= 0 || height <= 0) return;
   const uint32_t da = 256 - a;
+  const bool inked = layer.Inked.size() == size_t(layer.Height);
   for (int y = 0; y < height; ++y) {
-    uint8_t* d = frame.ScanLine(layer.Top + y) + size_t(layer.Left) * 3;
-    const uint8_t* l = layer.Pixels.data() + size_t(y) * size_t(layer.Width) * 4;
-    for (int x = 0; x < width; ++x, d += 3, l += 4) {
+    // A text box without a background colour is mostly transparent, and a transparent
+    // pixel blends to the frame's own value: only the inked columns are touched.
+    const int first = inked ? layer.Inked[size_t(y)].first : 0;
+    const int last = inked ? std::min(layer.Inked[size_t(y)].second, width) : width;
+    uint8_t* d = frame.ScanLine(layer.Top + y) + size_t(layer.Left + first) * 3;
+    const uint8_t* l = layer.Pixels.data() + (size_t(y) * size_t(layer.Width) + size_t(first)) * 4;
+    for (int x = first; x < last; ++x, d += 3, l += 4) {
       const uint32_t keep = 255 - l[3];
       for (int c = 0; c < 3; ++c) {
         const uint32_t over = l[c] + Div255(d[c] * keep);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QFont>
@@ -65,6 +66,10 @@ class TWatermarkCache {
   struct TTextLayer {
     int Left = 0, Top = 0, Width = 0, Height = 0;  // frame pixels
     std::vector<uint8_t> Pixels;                   // Width * 4 bytes per row
+    // Per row, the columns [first, last) outside which every pixel is fully transparent
+    // (all four bytes 0, which leave the frame exactly as it is); first == last when the
+    // whole row is. Empty for a layer made by hand: then every pixel is blended.
+    std::vector<std::pair<int, int>> Inked;
   };
   // The text box of mark for frames of the given size, rendered on first use. Throws
   // std::runtime_error without a QGuiApplication.

@@ -98,3 +98,39 @@ TEST(SliceWorkers, NothingToDoCallsNothing) {
   workers.RunRows(0, 2, 1, [&](int, int, int) { ++calls; });
   EXPECT_EQ(calls, 0);
 }
+
+// Two stages converting at once through one pool (the look-ahead and the hook, say): each
+// call gets every one of its bands, numbered as alone, whichever of them holds the helpers.
+TEST(SliceWorkers, CallersSharingOnePoolEachGetTheirWholeRound) {
+  auto workers = TSliceWorkers::Shared();
+  ASSERT_EQ(workers, TSliceWorkers::Shared()) << "one pool per process";
+  TSliceWorkers alone(workers->Threads());
+  const std::vector<std::pair<int, int>> expected = Bands(alone, 576, 2, 16).Bands;
+  std::vector<std::vector<std::pair<int, int>>> seen(2);
+  {
+    std::vector<std::thread> callers;
+    for (int c = 0; c < 2; ++c)
+      callers.emplace_back([&, c] {
+        for (int i = 0; i < 200; ++i) {
+          const TRound round = Bands(*workers, 576, 2, 16);
+          if (round.Bands != expected) {
+            seen[c] = round.Bands;
+            return;
+          }
+        }
+        seen[c] = expected;
+      });
+    for (auto& caller : callers) caller.join();
+  }
+  EXPECT_EQ(seen[0], expected);
+  EXPECT_EQ(seen[1], expected);
+}
+
+TEST(SliceWorkers, BandMayUseThePoolItself) {
+  TSliceWorkers workers(2);
+  std::atomic<int> rows{0};
+  workers.RunRows(64, 2, 1, [&](int, int first, int last) {
+    workers.RunRows(last - first, 1, 1, [&](int, int a, int b) { rows += b - a; });
+  });
+  EXPECT_EQ(rows.load(), 64);
+}

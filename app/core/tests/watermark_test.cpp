@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdint>
@@ -215,6 +216,55 @@ TEST_F(Watermarks, TransparentTextChangesOnlyGlyphs) {
   // One bold "I" covers a narrow column of the 60 x 40 box, not the box.
   EXPECT_LT(c.count, 60 * 40 / 4);
   EXPECT_LE(c.maxX - c.minX, 12);
+}
+
+// The blend over the whole text box, every pixel, as it was before the blend learnt to skip
+// the transparent columns: the reference the faster blend must match byte for byte.
+void BlendWholeBox(TBitmap& frame, const TWatermarkCache::TTextLayer& layer, int alpha) {
+  const uint32_t a = uint32_t(std::clamp(alpha, 0, 255));
+  if (a == 0 || layer.Width <= 0 || layer.Height <= 0) return;
+  const int width = std::min(layer.Width, frame.Width() - layer.Left);
+  const int height = std::min(layer.Height, frame.Height() - layer.Top);
+  for (int y = 0; y < height; ++y) {
+    uint8_t* d = frame.ScanLine(layer.Top + y) + size_t(layer.Left) * 3;
+    const uint8_t* l = layer.Pixels.data() + size_t(y) * size_t(layer.Width) * 4;
+    for (int x = 0; x < width; ++x, d += 3, l += 4)
+      for (int c = 0; c < 3; ++c) {
+        uint32_t keep = d[c] * (255u - l[3]) + 128;
+        keep = (keep + (keep >> 8)) >> 8;
+        d[c] = uint8_t((d[c] * (256 - a) + (l[c] + keep) * a) >> 8);
+      }
+  }
+}
+
+TEST_F(Watermarks, InkedColumnsBlendLikeTheWholeBox) {
+  struct Case {
+    const char* text;
+    int left, top, width, height, alpha;
+    bool back;
+  } cases[] = {
+      {"Il W", 10, 8, 120, 40, 200, false},
+      {"dvdswf bench", -15, -6, 160, 40, 255, false},  // cut at the top-left corner
+      {"x", 150, 70, 60, 30, 128, false},              // cut at the bottom-right corner
+      {"boxed", 5, 5, 90, 30, 180, true},              // a background colour inks every pixel
+      {"", 5, 5, 40, 20, 255, false},                  // nothing inked at all
+  };
+  for (const Case& c : cases) {
+    auto mark = TextMark(c.text, c.left, c.top, c.width, c.height, c.alpha);
+    mark->HasBackColor = c.back;
+    mark->BackColor = MakeColor(10, 200, 30);
+    const auto layer = RenderTextLayer(*mark, 180, 90);
+    TBitmap fast = Noise(180, 90, 11), reference = fast;
+    BlendTextLayer(fast, layer, c.alpha);
+    BlendWholeBox(reference, layer, c.alpha);
+    EXPECT_TRUE(SamePixels(fast, reference)) << c.text;
+    // A layer made by hand knows no inked columns and is blended whole.
+    TWatermarkCache::TTextLayer plain = layer;
+    plain.Inked.clear();
+    TBitmap whole = Noise(180, 90, 11);
+    BlendTextLayer(whole, plain, c.alpha);
+    EXPECT_TRUE(SamePixels(whole, reference)) << c.text;
+  }
 }
 
 TEST_F(Watermarks, BackgroundColourFillsTheBox) {
