@@ -7,6 +7,7 @@
 //   bin/cli_args_fuzz -max_total_time=60 corpus/ tests/fuzz/cli_args_fuzz/
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <sstream>
@@ -18,9 +19,14 @@
 
 namespace {
 
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
+// A broken property: says which, then ends the run as a finding.
+#define Require(condition)                                                               \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: %s does not hold\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                      \
+    }                                                                                    \
+  } while (false)
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 //   bin/app_catalogue_fuzz -max_total_time=60 corpus/ tests/fuzz/app_catalogue_fuzz/
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -22,9 +23,14 @@
 
 namespace {
 
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
+// A broken property: says which, then ends the run as a finding.
+#define Require(condition)                                                               \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: %s does not hold\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                      \
+    }                                                                                    \
+  } while (false)
 
 const char* const kListKeys[] = {kCatVideoSize,    kCatVideoBitRate, kCatFrameRate,
                                  kCatVideoEncoder, kCatAudioBitRate, kCatSampleRate,

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
@@ -21,9 +22,14 @@
 
 namespace {
 
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
+// A broken property: says which, then ends the run as a finding.
+#define Require(condition)                                                               \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: %s does not hold\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                      \
+    }                                                                                    \
+  } while (false)
 
 std::string Unblank(const std::string& text) {
   const size_t first = text.find_first_not_of(" \t");
