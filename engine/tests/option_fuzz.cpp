@@ -16,6 +16,10 @@
 #include <string>
 #include <string_view>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "engine/transcoder.h"
 #include "media/logger.h"
 
@@ -32,6 +36,7 @@ bool Skipped(const std::string& name, const std::string& value) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // Messages are dropped (no OnLog handler); keep the library's own output quiet too.
   GlobalLogger().SetLogLevel(llQuiet);
+  av_log_set_level(AV_LOG_QUIET);
   return 0;
 }
 
