@@ -1,0 +1,66 @@
+// Converting a damaged title from the command line: fixture disc G (garbage over 32 sectors
+// in the middle of its title) and copies of it cut off half-way. The run converts what can
+// be read, ends (a generous timeout guards against a hang), says how much was lost, and the
+// file plays.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "cli/tests/cli_test_support.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct TDamagedCase {
+  const char* Name;
+  bool Iso;
+  double Keep;                    // the share of the image or VOB left; 1: the disc as authored
+  const char* Words;              // in the damage report
+  double MinSeconds, MaxSeconds;  // the output's decoded length
+};
+
+const TDamagedCase kCases[] = {
+    {"GarbageIso", true, 1.0, "0 unreadable, 32 holding no MPEG data", 8.5, 10.5},
+    {"GarbageFolder", false, 1.0, "0 unreadable, 32 holding no MPEG data", 8.5, 10.5},
+    {"ImageCutOffHalfWay", true, 0.55, "holding no MPEG data", 1.0, 8.0},
+    {"VobCutOffHalfWay", false, 0.5, "0 holding no MPEG data", 1.0, 7.0},
+};
+
+class CliDamagedDisc : public CliTest, public ::testing::WithParamInterface<TDamagedCase> {};
+
+TEST_P(CliDamagedDisc, ConvertsWhatCanBeReadAndSaysWhatWasLost) {
+  const TDamagedCase& c = GetParam();
+  const std::string source = c.Keep < 1 ? CutDiscCopy("disc_g", c.Iso, c.Keep, Folder)
+                                        : FixturesDir() + (c.Iso ? "/disc_g.iso" : "/disc_g");
+  const std::string err = Folder + "/stderr.txt";
+  int status = -1;
+  // 124 is timeout's status: the run hung.
+  const std::string out = RunCommand("timeout -k 10 900 " + Command() + " convert " +
+                                         Quote(source) + " --title 1 --format 102 --out " +
+                                         Quote(OutDir) + " 2>" + Quote(err) + " </dev/null",
+                                     &status);
+  const std::string errText = ReadFile(err);
+  ASSERT_NE(status, 124) << "the conversion hung";
+  // Damage is reported, not a failure: what could be read is in the file.
+  ASSERT_EQ(status, 0) << errText;
+  EXPECT_TRUE(std::regex_search(
+      errText, std::regex("dvdswf-cli: warning: opendvd: the disc is damaged: [0-9]+ of [0-9]+ "
+                          "sectors of the title")))
+      << errText;
+  EXPECT_NE(errText.find(c.Words), std::string::npos) << errText;
+  ASSERT_EQ(errText.find("warning: opendvd"), errText.rfind("warning: opendvd"))
+      << "one report per title: " << errText;
+
+  const std::string file = OutDir + "/DVD Title 1_(new).mp4";
+  ASSERT_FALSE(out.find(file) == std::string::npos) << out << errText;
+  EXPECT_TRUE(DecodesCleanly(file));
+  const double seconds = DecodedDuration(file);
+  EXPECT_GE(seconds, c.MinSeconds);
+  EXPECT_LE(seconds, c.MaxSeconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(DiscG, CliDamagedDisc, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+}  // namespace
