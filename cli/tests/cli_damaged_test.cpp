@@ -1,5 +1,5 @@
 // Converting a damaged title from the command line: fixture disc G (garbage over 32 sectors
-// in the middle of its title) and copies of it cut off half-way. The run converts what can
+// in the middle of its title) and a copy of its image cut off half-way. The run converts what can
 // be read, ends (a generous timeout guards against a hang), says how much was lost, and the
 // file plays.
 #include <gtest/gtest.h>
@@ -24,7 +24,6 @@ const TDamagedCase kCases[] = {
     {"GarbageIso", true, 1.0, "0 unreadable, 32 holding no MPEG data", 8.5, 10.5},
     {"GarbageFolder", false, 1.0, "0 unreadable, 32 holding no MPEG data", 8.5, 10.5},
     {"ImageCutOffHalfWay", true, 0.55, "holding no MPEG data", 1.0, 8.0},
-    {"VobCutOffHalfWay", false, 0.5, "0 holding no MPEG data", 1.0, 7.0},
 };
 
 class CliDamagedDisc : public CliTest, public ::testing::WithParamInterface<TDamagedCase> {};

@@ -71,7 +71,6 @@ const TDamageCase kCases[] = {
     {"GarbageIso", true, 1.0},
     {"GarbageFolder", false, 1.0},
     {"ImageCutOffHalfWay", true, 0.55},
-    {"VobCutOffBeforeTheGarbage", false, 0.4},
 };
 
 class DamagedTitle : public ::testing::TestWithParam<TDamageCase> {};
@@ -115,12 +114,6 @@ TEST_P(DamagedTitle, StreamsToItsEndAndReportsTheSectorsLost) {
   if (c.Keep == 1) {
     EXPECT_EQ(got.Unreadable, 0);
     EXPECT_EQ(got.Garbled, garbage);
-  } else if (!c.Iso) {
-    // The VOB ends before the garbage: everything after its end is unreadable.
-    const int kept = int(vobSectors * c.Keep);
-    ASSERT_LT(kept, firstGarbage);
-    EXPECT_EQ(got.Unreadable, vobSectors - kept);
-    EXPECT_EQ(got.Garbled, 0);
   } else {
     // Most of the title is beyond the image's end.
     EXPECT_GT(got.Unreadable, vobSectors / 3);
@@ -138,6 +131,19 @@ TEST_P(DamagedTitle, StreamsToItsEndAndReportsTheSectorsLost) {
 
 INSTANTIATE_TEST_SUITE_P(DiscG, DamagedTitle, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// A folder whose VOB is shorter than the title's cells (a copy cut off) is refused when the
+// title is opened, with the reason: its size is known before anything is read.
+TEST(DamagedTitleReport, FolderWithAShortVobIsRefusedWithItsReason) {
+  LoadPlugInForTests();
+  const std::string disc = CutDiscCopy("disc_g", false, 0.4, TestFolder());
+  ASSERT_EQ(EnumDVDTitles(disc), 1);
+  SetDVDParam({0, 0, 99, 0x80, 0, 2, 0});
+  AVFormatContext* raw = nullptr;
+  EXPECT_LT(OpenMediaInput(&raw, std::string(kDVDInputScheme) + ":" + disc, nullptr, nullptr), 0);
+  EXPECT_NE(DVDLastErrorText().find("lies outside the title's video files"), std::string::npos)
+      << DVDLastErrorText();
+}
 
 // An undamaged title says nothing.
 TEST(DamagedTitleReport, WholeDiscReportsNothing) {
