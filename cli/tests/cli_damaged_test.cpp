@@ -1,5 +1,5 @@
 // Converting a damaged title from the command line: fixture disc G (garbage over 32 sectors
-// in the middle of its title) and a copy of its image cut off half-way. The run converts what can
+// in the middle of its title), and a copy of its image cut off half-way. The run converts what can
 // be read, ends (a generous timeout guards against a hang), says how much was lost, and the
 // file plays.
 #include <gtest/gtest.h>
@@ -23,7 +23,6 @@ struct TDamagedCase {
 const TDamagedCase kCases[] = {
     {"GarbageIso", true, 1.0, "0 unreadable, 32 holding no MPEG data", 8.5, 10.5},
     {"GarbageFolder", false, 1.0, "0 unreadable, 32 holding no MPEG data", 8.5, 10.5},
-    {"ImageCutOffHalfWay", true, 0.55, "holding no MPEG data", 1.0, 8.0},
 };
 
 class CliDamagedDisc : public CliTest, public ::testing::WithParamInterface<TDamagedCase> {};
@@ -57,6 +56,17 @@ TEST_P(CliDamagedDisc, ConvertsWhatCanBeReadAndSaysWhatWasLost) {
   const double seconds = DecodedDuration(file);
   EXPECT_GE(seconds, c.MinSeconds);
   EXPECT_LE(seconds, c.MaxSeconds);
+}
+
+// An image cut off before the end of the title's video is refused when the titles are listed
+// (the title's last sector cannot be read): a clear reason, exit status 2, nothing written;
+// never a short file reported as done.
+TEST_F(CliTest, ImageCutOffIsRefusedWithItsReason) {
+  const std::string source = CutDiscCopy("disc_g", true, 0.55, Folder);
+  const TRunResult r = Run("convert " + Quote(source) + " --title 1 --out " + Quote(OutDir));
+  EXPECT_EQ(r.Status, 2) << r.Err;
+  EXPECT_NE(r.Err.find("is damaged or truncated"), std::string::npos) << r.Err;
+  EXPECT_TRUE(FileNames(OutDir).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(DiscG, CliDamagedDisc, ::testing::ValuesIn(kCases),
