@@ -7,6 +7,7 @@ extern "C" {
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -34,6 +35,7 @@ struct TPlugIn {
   decltype(&DVDStreamSeek) StreamSeek = nullptr;
   decltype(&DVDStreamClose) StreamClose = nullptr;
   decltype(&DVDGetChapterSeconds) GetChapterSeconds = nullptr;  // optional
+  decltype(&DVDStreamDamage) StreamDamage = nullptr;            // optional
 };
 
 // Written only on the main thread while no "opendvd" input is open; streams read the
@@ -63,8 +65,12 @@ class TDVDSchemeStream : public TSchemeStream {
         FRead(plugIn.StreamRead),
         FSeek(plugIn.StreamSeek),
         FClose(plugIn.StreamClose),
-        FLastError(plugIn.GetLastError) {}
-  ~TDVDSchemeStream() override { FClose(FHandle); }
+        FLastError(plugIn.GetLastError),
+        FDamage(plugIn.StreamDamage) {}
+  ~TDVDSchemeStream() override {
+    ReportDamage();
+    FClose(FHandle);
+  }
   TDVDSchemeStream(const TDVDSchemeStream&) = delete;
   TDVDSchemeStream& operator=(const TDVDSchemeStream&) = delete;
 
@@ -85,11 +91,19 @@ class TDVDSchemeStream : public TSchemeStream {
   int64_t Size() override { return FSeek(FHandle, 0, DVD_SEEK_SIZE); }
 
  private:
+  void ReportDamage() {
+    int64_t unreadable = 0, garbled = 0, total = 0;
+    if (!FDamage || !FDamage(FHandle, &unreadable, &garbled, &total)) return;
+    const std::string text = DVDDamageText(unreadable, garbled, total);
+    if (!text.empty()) GlobalLogger().Log(DVDInputLogSender(), llWarning, "opendvd: " + text);
+  }
+
   void* FHandle;
   decltype(&DVDStreamRead) FRead;
   decltype(&DVDStreamSeek) FSeek;
   decltype(&DVDStreamClose) FClose;
   decltype(&DVDGetLastError) FLastError;
+  decltype(&DVDStreamDamage) FDamage;
   bool FReported = false;
 };
 
@@ -112,6 +126,25 @@ std::unique_ptr<TSchemeStream> OpenDVDInput(const std::string& drivePath, int& e
 }
 
 }  // namespace
+
+const void* DVDInputLogSender() {
+  static const char sender = 0;
+  return &sender;
+}
+
+std::string DVDDamageText(int64_t unreadable, int64_t garbled, int64_t total) {
+  const int64_t damaged = unreadable + garbled;
+  if (damaged <= 0) return {};
+  const double percent = total > 0 ? 100.0 * double(damaged) / double(total) : 100.0;
+  char share[32];
+  snprintf(share, sizeof share, "%.1f %%", percent);
+  std::string text = "the disc is damaged: " + std::to_string(damaged) + " of " +
+                     std::to_string(total) + " sectors of the title (" + share + ", " +
+                     std::to_string(damaged * 2) + " KiB) were skipped (" +
+                     std::to_string(unreadable) + " unreadable, " + std::to_string(garbled) +
+                     " holding no MPEG data); the output lacks what they held";
+  return text;
+}
 
 bool LoadDVDPlugIn(const std::string& folder, const std::string& initText) {
   if (DVDPlugInLoaded()) return true;
@@ -147,6 +180,12 @@ bool LoadDVDPlugIn(const std::string& folder, const std::string& initText) {
       Resolve(gPlugIn.GetChapterSeconds, "DVDGetChapterSeconds");
     } catch (const std::exception&) {
       gPlugIn.GetChapterSeconds = nullptr;
+    }
+    // Without the damage report a damaged title still converts, unreported.
+    try {
+      Resolve(gPlugIn.StreamDamage, "DVDStreamDamage");
+    } catch (const std::exception&) {
+      gPlugIn.StreamDamage = nullptr;
     }
   } catch (const std::exception& e) {
     gPlugIn.Error = e.what();

@@ -8,6 +8,7 @@
 
 #include "media/assertion.h"
 
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -16,6 +17,13 @@
 
 inline constexpr char kDVDPlugInFileName[] = "libdvddec.so";
 inline constexpr char kDVDInputScheme[] = "opendvd";
+
+// The sender of the "opendvd" input's reports that a user must see even where library
+// messages are hidden: a title's damage, logged as a warning when its input closes.
+const void* DVDInputLogSender();
+// "the disc is damaged: ..." for a title's damaged sectors (see DVDStreamDamage); empty
+// when there are none.
+std::string DVDDamageText(int64_t unreadable, int64_t garbled, int64_t total);
 
 // Loads libdvddec.so from `folder` (a slash is added when missing; an empty folder loads by
 // name through the system's search), initialises it with `initText` and resolves every

@@ -109,7 +109,9 @@ std::optional<TIniText> LoadIni(const std::string& fileName) {
 }
 
 // Index of the first line of the first section called `section`, or npos.
+// Names are given with or without surrounding blanks, as a write takes them.
 size_t FindSection(const std::vector<std::string>& lines, std::string_view section) {
+  section = Trim(section);
   for (size_t i = 0; i < lines.size(); ++i) {
     const TParsedLine parsed = ParseLine(lines[i]);
     if (parsed.Kind == TLineKind::lkSection && SameText(parsed.Name, section)) return i;
@@ -136,7 +138,7 @@ std::optional<std::string> FindValue(const std::string& fileName, std::string_vi
   if (header == std::string::npos) return std::nullopt;
   std::optional<std::string> value;
   ForEachKey(text->Lines, header, [&](size_t, const TParsedLine& parsed) {
-    if (!SameText(parsed.Name, key)) return false;
+    if (!SameText(parsed.Name, Trim(key))) return false;
     value = std::string(parsed.Value);
     return true;
   });
@@ -264,7 +266,7 @@ std::optional<std::string> TIniMemory::Find(std::string_view section, std::strin
   if (header == std::string::npos) return std::nullopt;
   std::optional<std::string> value;
   ForEachKey(*FLines, header, [&](size_t, const TParsedLine& parsed) {
-    if (!SameText(parsed.Name, key)) return false;
+    if (!SameText(parsed.Name, Trim(key))) return false;
     value = std::string(parsed.Value);
     return true;
   });

@@ -1,7 +1,11 @@
 // The command line's value syntax, good rows and bad rows.
 #include <gtest/gtest.h>
 
+#include "cli/cli_command_line.h"
 #include "cli/cli_options.h"
+
+#include <optional>
+#include <sstream>
 
 namespace {
 
@@ -78,3 +82,76 @@ TEST(CliSetting, KnownKeysAnyCase) {
 }
 
 }  // namespace
+
+// The command line as the program parses it, without running anything.
+struct TCommandLineCase {
+  const char* Name;
+  std::vector<std::string> Args;  // after the program's name
+  std::optional<int> Status;      // nullopt: a command to run
+  const char* Out;                // in the help text, or ""
+  const char* Err;                // the refusal line, or ""
+};
+
+void PrintTo(const TCommandLineCase& c, std::ostream* os) {
+  *os << c.Name;
+}
+
+class CommandLineTest : public ::testing::TestWithParam<TCommandLineCase> {};
+
+TEST_P(CommandLineTest, ParsesOrEndsWithTheRightStatus) {
+  const TCommandLineCase& c = GetParam();
+  std::vector<const char*> argv = {"dvdswf-cli"};
+  for (const std::string& arg : c.Args) argv.push_back(arg.c_str());
+  argv.push_back(nullptr);
+  TCommandLine line;
+  std::ostringstream out, err;
+  EXPECT_EQ(ParseCommandLine(int(argv.size()) - 1, argv.data(), line, out, err), c.Status);
+  EXPECT_NE(out.str().find(c.Out), std::string::npos) << out.str();
+  if (*c.Err)
+    EXPECT_EQ(err.str(), std::string(c.Err) + "\n");
+  else
+    EXPECT_EQ(err.str(), "");
+}
+
+const TCommandLineCase kCommandLines[] = {
+    {"NoCommand",
+     {},
+     kExitUsage,
+     "",
+     "dvdswf-cli: a sub-command is needed: titles, formats or convert (see --help)"},
+    {"UnknownCommand",
+     {"rip"},
+     kExitUsage,
+     "",
+     "dvdswf-cli: unknown sub-command \"rip\" (titles, formats or convert; see --help)"},
+    {"Help", {"--help"}, 0, "convert", ""},
+    {"EmptyStart",
+     {"convert", "disc", "--start", ""},
+     kExitUsage,
+     "",
+     "dvdswf-cli: --start is empty"},
+    {"Titles", {"titles", "disc", "--json"}, std::nullopt, "", ""},
+    {"Formats", {"formats"}, std::nullopt, "", ""},
+    {"Convert",
+     {"convert", "disc", "--title", "2", "--title", "3", "--set", "paraVolume=300"},
+     std::nullopt,
+     "",
+     ""},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, CommandLineTest, ::testing::ValuesIn(kCommandLines),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(CommandLine, KeepsWhatWasTyped) {
+  const char* argv[] = {"dvdswf-cli", "convert",    "/dev/sr0", "--title",   "2",    "--title",
+                        "03",         "--chapters", "2-4",      "--verbose", nullptr};
+  TCommandLine line;
+  std::ostringstream out, err;
+  ASSERT_EQ(ParseCommandLine(10, argv, line, out, err), std::nullopt) << err.str();
+  EXPECT_EQ(line.Command, TCliCommand::Convert);
+  EXPECT_EQ(line.Convert.Source, "/dev/sr0");
+  EXPECT_EQ(line.Convert.Titles, (std::vector<std::string>{"2", "03"}));
+  EXPECT_TRUE(line.Convert.Verbose);
+  const TChoices choices = ReadChoices(line.Convert);
+  EXPECT_EQ(choices.Titles, (std::vector<int>{2, 3}));
+  EXPECT_EQ(choices.Chapters, std::make_pair(2, 4));
+}

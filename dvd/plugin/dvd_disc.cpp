@@ -519,7 +519,52 @@ std::unique_ptr<TDvdTitleStream> TDvdTitleStream::Open(const std::string& path,
 
 TDvdTitleStream::~TDvdTitleStream() = default;
 
-bool TDvdTitleStream::ReadSectors(uint64_t sector, uint32_t count, uint8_t* buffer) {
+void MakePaddingPack(uint8_t* sector) {
+  // Pack header: SCR 0 and a mux rate of 10.08 Mbit/s with their marker bits, no stuffing.
+  static const uint8_t kHeader[] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04,
+                                    0x00, 0x04, 0x01, 0x01, 0x89, 0xC3, 0xF8};
+  memcpy(sector, kHeader, sizeof kHeader);
+  uint8_t* pes = sector + sizeof kHeader;
+  const int length = kSectorSize - int(sizeof kHeader) - 6;
+  const uint8_t start[] = {0x00, 0x00, 0x01, 0xBE, uint8_t(length >> 8), uint8_t(length & 0xFF)};
+  memcpy(pes, start, sizeof start);
+  memset(pes + 6, 0xFF, size_t(length));
+}
+
+bool IsPack(const uint8_t* sector) {
+  return sector[0] == 0 && sector[1] == 0 && sector[2] == 1 && sector[3] == 0xBA &&
+         ((sector[4] & 0xC0) == 0x40 || (sector[4] & 0xF0) == 0x20);
+}
+
+void TDvdTitleStream::MarkDamaged(uint64_t streamSector, int64_t& counter) {
+  if (FDamaged.empty()) FDamaged.resize(size_t(SectorCount()));
+  if (streamSector < FDamaged.size() && !FDamaged[streamSector]) {
+    FDamaged[streamSector] = true;
+    ++counter;
+  }
+}
+
+void TDvdTitleStream::ReadRun(uint64_t streamSector, uint32_t fileSector, uint32_t count,
+                              uint8_t* buffer) {
+  if (DVDReadBlocks(FFile.get(), int(fileSector), count, buffer) == ssize_t(count)) return;
+  // A disc's error correction works on blocks of 16 sectors: when one sector of a block
+  // cannot be read the rest of it cannot either, and each failed read of a scratched disc
+  // costs the drive its retries. So the rest of a failed block is not tried again.
+  for (uint32_t i = 0; i < count;) {
+    uint8_t* sector = buffer + size_t(i) * kSectorSize;
+    if (DVDReadBlocks(FFile.get(), int(fileSector + i), 1, sector) == 1) {
+      ++i;
+      continue;
+    }
+    const uint32_t blockEnd = std::min(count, ((fileSector + i) | 15u) + 1 - fileSector);
+    for (; i < blockEnd; ++i) {
+      MakePaddingPack(buffer + size_t(i) * kSectorSize);
+      MarkDamaged(streamSector + i, FUnreadable);
+    }
+  }
+}
+
+void TDvdTitleStream::ReadSectors(uint64_t sector, uint32_t count, uint8_t* buffer) {
   while (count > 0) {
     const size_t index = size_t(std::upper_bound(FExtentStart.begin(), FExtentStart.end(), sector) -
                                 FExtentStart.begin()) -
@@ -527,15 +572,21 @@ bool TDvdTitleStream::ReadSectors(uint64_t sector, uint32_t count, uint8_t* buff
     const TExtent& extent = FPlan.Extents[index];
     const uint64_t within = sector - FExtentStart[index];
     const uint32_t n = uint32_t(std::min<uint64_t>(count, extent.SectorCount - within));
-    if (DVDReadBlocks(FFile.get(), int(extent.FirstSector + within), n, buffer) != ssize_t(n))
-      return false;
-    for (uint32_t i = 0; i < n; ++i)
-      FilterPack(buffer + size_t(i) * kSectorSize, FPlan.AudioKeep, FPlan.SubtitleKeep);
+    ReadRun(sector, uint32_t(extent.FirstSector + within), n, buffer);
+    for (uint32_t i = 0; i < n; ++i) {
+      uint8_t* pack = buffer + size_t(i) * kSectorSize;
+      if (!IsPack(pack)) {
+        // Garbage would reach the demuxer as data; start codes in it would be taken for
+        // pictures or sound.
+        MakePaddingPack(pack);
+        MarkDamaged(sector + i, FGarbled);
+      }
+      FilterPack(pack, FPlan.AudioKeep, FPlan.SubtitleKeep);
+    }
     sector += n;
     count -= n;
     buffer += size_t(n) * kSectorSize;
   }
-  return true;
 }
 
 int TDvdTitleStream::Read(uint8_t* buffer, int size) {
@@ -547,14 +598,14 @@ int TDvdTitleStream::Read(uint8_t* buffer, int size) {
     const int64_t left = std::min<int64_t>(size - done, FSize - FPosition);
     if (offset == 0 && left >= kSectorSize) {
       const uint32_t count = uint32_t(std::min<int64_t>(left / kSectorSize, kMaxSectors));
-      if (!ReadSectors(sector, count, buffer + done)) return done > 0 ? done : -EIO;
+      ReadSectors(sector, count, buffer + done);
       done += int(count) * kSectorSize;
       FPosition += int64_t(count) * kSectorSize;
       continue;
     }
     if (FSectorNumber != int64_t(sector)) {
       FSectorNumber = -1;
-      if (!ReadSectors(sector, 1, FSector.data())) return done > 0 ? done : -EIO;
+      ReadSectors(sector, 1, FSector.data());
       FSectorNumber = int64_t(sector);
     }
     const int n = int(std::min<int64_t>(left, kSectorSize - offset));

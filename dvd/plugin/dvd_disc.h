@@ -96,15 +96,26 @@ class TDvdTitleStream {
   static std::unique_ptr<TDvdTitleStream> Open(const std::string& path, const TDVDParam& param,
                                                std::string& error);
   ~TDvdTitleStream();
-  // Bytes read (> 0), 0 at the end, or -errno on a read failure.
+  // Bytes read (> 0), or 0 at the end. Damaged sectors do not end the stream (see below).
   int Read(uint8_t* buffer, int size);
   // SEEK_SET/SEEK_CUR/SEEK_END; the new position or -EINVAL.
   int64_t Seek(int64_t offset, int whence);
   int64_t Size() const { return FSize; }
 
+  // Damage met so far: sectors that could not be read, and sectors read that held no MPEG
+  // pack (garbage). Each is delivered as a padding pack, so the stream keeps its size and
+  // the demuxer resumes with the next good pack; each sector counts once however often it
+  // is read.
+  int64_t UnreadableSectors() const { return FUnreadable; }
+  int64_t GarbledSectors() const { return FGarbled; }
+  int64_t SectorCount() const { return FSize / 2048; }
+
  private:
   TDvdTitleStream() = default;
-  bool ReadSectors(uint64_t sector, uint32_t count, uint8_t* buffer);
+  void ReadSectors(uint64_t sector, uint32_t count, uint8_t* buffer);
+  // Reads one extent's sectors; a failed run is read again sector by sector.
+  void ReadRun(uint64_t streamSector, uint32_t fileSector, uint32_t count, uint8_t* buffer);
+  void MarkDamaged(uint64_t streamSector, int64_t& counter);
 
   std::unique_ptr<TDvdDisc> FDisc;
   TFilePtr FFile;
@@ -114,7 +125,15 @@ class TDvdTitleStream {
   int64_t FPosition = 0;
   std::vector<uint8_t> FSector;  // the last partly read sector
   int64_t FSectorNumber = -1;
+  std::vector<bool> FDamaged;  // per stream sector: counted already
+  int64_t FUnreadable = 0;
+  int64_t FGarbled = 0;
 };
+
+// Fills `sector` with an MPEG-2 pack holding only padding.
+void MakePaddingPack(uint8_t* sector);
+// The sector starts with an MPEG pack header.
+bool IsPack(const uint8_t* sector);
 
 // "English" for "en"; the code itself when unknown, "Unknown" without a code.
 std::string LanguageName(uint16_t code);

@@ -126,6 +126,15 @@ int64_t DVDStreamSeek(void* stream, int64_t offset, int whence) {
   return title->Seek(offset, whence);
 }
 
+int DVDStreamDamage(void* stream, int64_t* unreadable, int64_t* garbled, int64_t* total) {
+  if (!stream || !unreadable || !garbled || !total) return 0;
+  const auto* title = static_cast<const dvddec::TDvdTitleStream*>(stream);
+  *unreadable = title->UnreadableSectors();
+  *garbled = title->GarbledSectors();
+  *total = title->SectorCount();
+  return 1;
+}
+
 void DVDStreamClose(void* stream) {
   std::unique_ptr<dvddec::TDvdTitleStream> owned(static_cast<dvddec::TDvdTitleStream*>(stream));
 }

@@ -43,6 +43,10 @@ DVDDEC_API int DVDStreamRead(void* stream, uint8_t* buffer, int size);
 // whence: SEEK_SET, SEEK_CUR, SEEK_END, or DVD_SEEK_SIZE for the size in bytes.
 DVDDEC_API int64_t DVDStreamSeek(void* stream, int64_t offset, int whence);
 DVDDEC_API void DVDStreamClose(void* stream);
+// The stream's damage so far: sectors that could not be read and sectors that held no
+// MPEG pack, each delivered as padding; `total` is the title's sector count. Non-zero when
+// filled.
+DVDDEC_API int DVDStreamDamage(void* stream, int64_t* unreadable, int64_t* garbled, int64_t* total);
 }
 
 constexpr int DVD_SEEK_SIZE = 0x10000;  // the value FFmpeg uses for its size query

@@ -25,6 +25,17 @@ std::string TestFolder() {
   return dir.string();
 }
 
+std::string CutDiscCopy(const std::string& disc, bool iso, double keep, const std::string& folder) {
+  const fs::path source = fs::path(FixturesDir()) / (iso ? disc + ".iso" : disc);
+  const fs::path copy = fs::path(folder) / source.filename();
+  fs::remove_all(copy);
+  fs::copy(source, copy, fs::copy_options::recursive);
+  const fs::path cut = iso ? copy : copy / "VIDEO_TS" / "VTS_01_1.VOB";
+  const auto sectors = uintmax_t(double(fs::file_size(cut) / 2048) * keep);
+  fs::resize_file(cut, sectors * 2048);
+  return copy.string();
+}
+
 static void Put(std::ofstream& out, uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.put(char(value >> (8 * i)));
 }

@@ -22,6 +22,12 @@ std::string SharedMediaFile(const std::string& name, const std::string& ffmpegAr
 // Runs a shell command; returns its standard output. `status` receives the exit status.
 std::string RunCommand(const std::string& command, int* status = nullptr);
 
+// A copy of fixture disc `disc` ("disc_g") in `folder`, cut off the way a disc whose reads
+// fail from some point on leaves it: the ISO image (iso) or, in the folder form, the first
+// title VOB (VTS_01_1.VOB) keeps only its first `keep` share, in whole sectors. Returns the
+// copy's path (the .iso or the folder holding VIDEO_TS).
+std::string CutDiscCopy(const std::string& disc, bool iso, double keep, const std::string& folder);
+
 // One line of a fixture disc's manifest (tests/fixtures/make_disc.sh): a record kind
 // ("disc", "title", "audio", "subtitle", "spu") and its key=value fields.
 struct ManifestRecord {

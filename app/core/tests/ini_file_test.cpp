@@ -61,6 +61,30 @@ TEST(IniFile, SectionsAndKeysIgnoreCase) {
   EXPECT_EQ(ReadFile(path), "[SETTINGS]\nPRIORITY=3\n[FormatInfo101]\nParaZoom=pan\n");
 }
 
+// Names with blanks around them: a read finds what a write with the same names wrote, in
+// the file and in memory alike (found by the INI fuzz target: the write trimmed the names,
+// the reads did not).
+TEST(IniFile, BlanksAroundNamesAreIgnoredByReadsAsByWrites) {
+  const std::string path = TestFolder() + "/blanks.ini";
+  WriteText(path, "[ settings ]\nVOLUME = -20\n");
+  TIniFile ini(path);
+  struct {
+    std::string Section, Key;
+  } spellings[] = {{"settings", "volume"}, {" Settings ", " volume "}, {"\tsettings", "volume\t"}};
+  for (const auto& name : spellings) {
+    SCOPED_TRACE("[" + name.Section + "] " + name.Key);
+    EXPECT_EQ(ini.ReadInteger(name.Section, name.Key, 0), -20);
+    EXPECT_TRUE(ini.SectionExists(name.Section));
+    EXPECT_TRUE(ini.ValueExists(name.Section, name.Key));
+    EXPECT_EQ(ini.ReadSection(name.Section), std::vector<std::string>{"VOLUME"});
+    const TIniMemory memory(ReadFile(path));
+    EXPECT_EQ(memory.Find(name.Section, name.Key), std::optional<std::string>("-20"));
+  }
+  ini.WriteString(" Settings ", " volume ", " 12 ");
+  EXPECT_EQ(ini.ReadString(" Settings ", " volume ", ""), "12");
+  EXPECT_EQ(ReadFile(path), "[ settings ]\nVOLUME = 12\n");
+}
+
 TEST(IniFile, MalformedIntegerAndBooleans) {
   const std::string path = TestFolder() + "/a.ini";
   WriteText(path, "[s]\nbad=12x\nempty=\ntwo=2\nzero=0\nword=yes\n");
