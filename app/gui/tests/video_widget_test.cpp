@@ -8,7 +8,7 @@
 #include <QImage>
 #include <thread>
 
-#include "app/gui/player_qt_main_thread.h"
+#include "app/gui/main_thread_bridge.h"
 #include "app/gui/video_widget.h"
 #include "media/main_thread.h"
 #include "player/player.h"
@@ -23,14 +23,14 @@ int gArgc = 1;
 char gName[] = "video_widget_tests";
 char* gArgv[] = {gName, nullptr};
 std::unique_ptr<QApplication> gApp;
+std::unique_ptr<TMainThreadBridge> gBridge;
 
 // The application ends with the tests, before the process's own clean-up, and takes the
-// main-thread pump with it.
+// main-thread bridge with it.
 class TQtEnvironment : public ::testing::Environment {
  public:
   void TearDown() override {
-    SetMainThreadWakeup(nullptr);
-    SetMessagePumpHook(nullptr);
+    gBridge.reset();
     gApp.reset();
   }
 };
@@ -135,7 +135,7 @@ TEST(VideoWidget, ReportsResizesToThePlayer) {
 TEST(VideoWidget, PlaysDiscAWithTheAspectKept) {
   App();
   LoadPlayerLibraries();
-  InstallQtMainThreadPump();
+  if (!gBridge) gBridge = std::make_unique<TMainThreadBridge>();
   TVideoWidget widget;
   widget.resize(640, 360);
   widget.show();
