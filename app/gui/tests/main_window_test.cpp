@@ -309,7 +309,7 @@ TEST_F(GuiTest, OpenShowsTheStoredFolder) {
   EXPECT_EQ(Desktop.History()[0].toStdString(), "true " + window.Global().Settings().OutPutDir());
 }
 
-// ---- Preview rules (playing itself: preview_panel_test.cpp) ----------------------------------------------
+// ---- Preview rules (playing itself: preview_panel_test.cpp) ------------------------------
 
 TEST_F(GuiTest, PlayWithAnEmptyListOpensTheDriveMenu) {
   TfrmMain& window = Window();

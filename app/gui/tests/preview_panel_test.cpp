@@ -111,6 +111,17 @@ TEST_F(PreviewTest, PlayShowsMovingPicturesInThePanel) {
   EXPECT_NE(window.CurrentTimeLabel()->text(), QStringLiteral("00:00:00 / "));
 }
 
+TEST_F(PreviewTest, ReturnOnARowPlaysIt) {
+  OpenDiscA();
+  TfrmMain& window = Window();
+  window.List()->SelectRow(1);
+  window.List()->setFocus();
+  QTest::keyClick(window.List(), Qt::Key_Return);
+  EXPECT_FALSE(window.PreviewStopped());
+  WaitUntilPlaying();
+  EXPECT_TRUE(WaitFor([&] { return Near(Background(PanelPicture(window)), kTitleColours[1]); }));
+}
+
 TEST_F(PreviewTest, PauseHoldsAndPlayResumes) {
   PlayRow(0);
   TfrmMain& window = Window();

@@ -1,9 +1,9 @@
 // The real dvdswf program under a real X server (Xvfb), driven from outside with xdotool as a
 // person drives it with the keyboard: fixture disc A is opened as an image, titles 1 and 2
-// stay checked, title 1 gets its French track, H.264 is picked from the format list, the run
-// starts, its progress window comes and goes, and the two outputs play with the chosen tracks'
-// tones. Screenshots of the main window with titles, the picker open and the progress window
-// go to build/screenshots/.
+// stay checked, title 1 plays in the preview and gets its French track, H.264 is picked from
+// the format list, the run starts, its progress window comes and goes, and the two outputs
+// play with the chosen tracks' tones. Screenshots of the main window with titles, the preview
+// playing, the picker open and the progress window go to build/screenshots/.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -257,8 +257,12 @@ TEST_F(WholeProgram, ConvertsTwoTitlesWithTheChosenTrack) {
   OpenImage(main, DiscAImage());
 
   // Keys wait in the window's queue until the disc is listed, the list holding the focus:
-  // uncheck title 3, back to title 1, French in the audio combo.
-  Keys("Down Down space Home alt+u Down");
+  // uncheck title 3, back to title 1 and play it in the preview (Return), French in the
+  // audio combo.
+  Keys("Down Down space Home Return");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a few pictures in
+  Screenshot(main, "main_window_preview_playing");
+  Keys("alt+u Down");
   // The format list: open it, expand the video group, choose H.264.
   Keys("alt+f space Home Down Right Down Down Down Down");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let the pictures settle
