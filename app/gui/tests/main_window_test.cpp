@@ -58,7 +58,7 @@ TEST_P(OpenDiscTest, ListsTheTitlesAndShowsTheFirst) {
   EXPECT_EQ(model.index(1, TTitleListModel::colDuration).data().toString(),
             QStringLiteral("   0:00:07"));
   EXPECT_EQ(model.index(1, TTitleListModel::colFrameSize).data().toString(),
-            QStringLiteral("   720 x 576"));
+            QStringLiteral("   720 x 576 (4:3)"));
   EXPECT_EQ(model.index(1, TTitleListModel::colVideoFormat).data().toString(),
             QStringLiteral("   MPEG-2"));
   for (int row = 0; row < 3; ++row) EXPECT_TRUE(model.Checked(row));
