@@ -17,7 +17,7 @@
 // - OnPosition and OnState run on the event thread, or on the main thread through
 //   CallInMainThread when TriggerEventInMainThread is set (the default): the main thread
 //   must then keep serving main-thread calls (ProcessMessages; a Qt program installs a
-//   pump, see app/gui/player_qt_main_thread.h). Positions and states travel through a
+//   bridge, see app/gui/main_thread_bridge.h). Positions and states travel through a
 //   ring of ten that coalesces, so a slow handler only misses intermediate positions.
 // - OnHook runs on the video decoding thread, with the bitmap's Canvas() locked; the
 //   decoder waits for it, so it must not wait for the main thread for long.

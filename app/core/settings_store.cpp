@@ -29,7 +29,7 @@ void TSettingsStore::SetSnapOutPutDir(const std::string& dir) {
 }
 
 int TSettingsStore::Volume() const {
-  return FIni.ReadInteger(kSettingsSection, kKeyVolume, 0);
+  return FIni.ReadInteger(kSettingsSection, kKeyVolume, kDefaultPreviewVolume);
 }
 int TSettingsStore::PreviewVolume() const {
   const int volume = Volume();

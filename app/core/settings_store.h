@@ -29,6 +29,9 @@ inline constexpr int kDefaultFormatCode = 1;
 inline constexpr char kDefaultFormatName[] = "Flash SWF Format (*.swf)";
 // What the preview volume becomes when the stored value is outside 0..128.
 inline constexpr int kFallbackPreviewVolume = 64;
+// "volume" on a machine that has never stored one: audible (a silent preview on first use
+// looks like a broken player), below full so that it does not startle.
+inline constexpr int kDefaultPreviewVolume = 96;
 
 // "priority" values.
 enum TPrioritySetting { psIdle = 0, psNormal = 1, psLower = 2, psLowest = 3 };
@@ -54,8 +57,8 @@ class TSettingsStore {
   void SetOutPutDir(const std::string& dir);
   void SetSnapOutPutDir(const std::string& dir);
 
-  // "volume" as stored (default 0), and as the preview control takes it: a value outside
-  // 0..128 becomes 64.
+  // "volume" as stored (default kDefaultPreviewVolume), and as the preview control takes it: a
+  // value outside 0..128 becomes 64.
   int Volume() const;
   int PreviewVolume() const;
   void SetVolume(int volume);

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/gui/player_qt_main_thread.h"
+#include "app/gui/main_thread_bridge.h"
 #include "app/gui/video_widget.h"
 #include "dvd/dvd_plugin_loader.h"
 #include "media/loader.h"
@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
   const int width = wh.size() == 2 ? wh[0].toInt() : 0, height = wh.size() == 2 ? wh[1].toInt() : 0;
   if (width < 64 || height < 48) return Fail("--size wants WxH, at least 64x48");
 
-  InstallQtMainThreadPump();
+  TMainThreadBridge bridge;
   TMediaPlayer player;
   if (!player.LoadLibrariesFrom("")) return Fail(QString::fromStdString(player.LastError()));
 

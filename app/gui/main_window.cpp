@@ -751,6 +751,8 @@ void TfrmMain::UpdateRowButtons(int row) {
 }
 
 void TfrmMain::RowSelected(int row) {
+  // The panel only ever shows the selected row's title: another row ends the preview.
+  if (row != FPreviewRow && FPanel->IsOpen()) Stop();
   const bool selected = row >= 0 && row < int(FModel->Rows().size());
   for (QToolButton* arrow : FChapterArrows) arrow->setEnabled(selected);
   UpdateRowButtons(selected ? row : -1);
@@ -866,10 +868,12 @@ void TfrmMain::Play() {
   int row = FList->SelectedRow();
   TDVDParam param;
   if (row < 0) {
+    FPreviewRow = 0;
     FList->SelectRow(0);
     FList->setFocus(Qt::OtherFocusReason);
     param = DVDParamForPreview(nullptr);
   } else {
+    FPreviewRow = row;
     param = DVDParamForPreview(&FModel->Record(row));
   }
   SetPreviewButtons(false, false, false, false);
@@ -895,7 +899,9 @@ void TfrmMain::Pause() {
 }
 
 void TfrmMain::Stop() {
-  if (FStopped) return;
+  // A title that played to its end stays open (paused at its start) while the preview counts
+  // as stopped: it is closed here too.
+  if (FStopped && !FPanel->IsOpen()) return;
   if (FPanel->IsPaused()) FPanel->Resume();
   QGuiApplication::setOverrideCursor(Qt::WaitCursor);
   FPanel->Stop(true);

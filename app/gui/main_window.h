@@ -151,6 +151,7 @@ class TfrmMain : public QWidget {
   std::string FDrivePath;
   int64_t FMediaDuration = 0;
   bool FSeeking = false;
+  int FPreviewRow = -1;  // the row whose title the panel has open
   bool FStopped = true;
   bool FPaused = false;
   bool FMuted = false;

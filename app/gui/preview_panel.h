@@ -1,21 +1,27 @@
 // The main window's preview panel: the black area (370 x 240) a title plays in, and every
 // call the window makes of the preview player. The window keeps the preview's state (Stopped,
-// Paused, the buttons, the position bar); this class only carries the calls to the player and
-// its reports back.
+// Paused, the buttons, the position bar); this class owns the player and the video widget it
+// draws into, carries the window's calls to the player and turns the player's reports into
+// signals.
 //
-// This build has no player component: Open answers false with LastError() saying so, and the
-// panel shows that text. The player-backed body (player/ and its Qt video output) replaces the
-// bodies in preview_panel.cpp without changing this interface.
+// While nothing is open the panel is black (with the reason when the last Open failed); while
+// a title is open the video widget covers it.
 //
 // Threads: main thread. The player's reports (FileOpened, PositionChanged, Ended) arrive on
-// the main thread.
+// the main thread through media's main-thread queue, so the program must have its
+// TMainThreadBridge installed. The player is destroyed (and its threads ended) before the
+// widget it draws into.
 #pragma once
 
 #include <QWidget>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "media/bitmap.h"
+
+class TMediaPlayer;
+class TVideoWidget;
 
 class TPreviewPanel : public QWidget {
   Q_OBJECT
@@ -46,13 +52,17 @@ class TPreviewPanel : public QWidget {
   int64_t Duration() const;
   void SetMute(bool mute);
   bool Mute() const { return FMute; }
-  // 0..128.
+  // 0..128 (clamped).
   void SetVolume(int volume);
   int Volume() const { return FVolume; }
   // A copy of the picture shown now, at its own size; false (and `frame` untouched) when the
   // panel shows none.
   bool CurrentFrame(TBitmap& frame) const;
   const std::string& LastError() const { return FLastError; }
+
+  // What the panel plays through (tests and the editors' future reuse read them).
+  TVideoWidget* VideoWidget() const { return FVideo; }
+  TMediaPlayer& Player() const { return *FPlayer; }
 
  signals:
   // An input was opened: its length (microseconds), picture size and the probe's text.
@@ -65,7 +75,11 @@ class TPreviewPanel : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  TVideoWidget* FVideo = nullptr;  // child; outlives FPlayer
+  std::unique_ptr<TMediaPlayer> FPlayer;
   std::string FLastError;
+  bool FOpen = false;
+  int64_t FDuration = 0;
   bool FMute = false;
   int FVolume = 64;
 };

@@ -235,6 +235,12 @@ void TTitleListView::keyPressEvent(QKeyEvent* event) {
     ToggleChecked(currentIndex().row());
     return;
   }
+  // Return plays the selected row, as a double click does: the keyboard's way to the preview.
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+      event->modifiers() == Qt::NoModifier && SelectedRow() >= 0) {
+    emit RowDoubleClicked(SelectedRow());
+    return;
+  }
   QTableView::keyPressEvent(event);
 }
 

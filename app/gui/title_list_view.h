@@ -47,7 +47,7 @@ class TTitleListView : public QTableView {
  signals:
   // The row the selection moved to (-1: none), by mouse or keyboard.
   void RowSelected(int row);
-  // A double click on a selected row.
+  // A double click on a selected row, or Return on it.
   void RowDoubleClicked(int row);
   // The right mouse button, at a global position.
   void EditMenuRequested(QPoint globalPos);

@@ -62,6 +62,12 @@ class TVideoWidget::TOutput : public TVideoOutput {
       painter.drawImage(target, image);
     }
   }
+  void Clear() {
+    std::lock_guard lock(FLock);
+    FNewest = TPicture();
+    FShown = TPicture();
+    FHasNew = false;
+  }
   int Painted() const {
     std::lock_guard lock(FLock);
     return FPainted;
@@ -201,6 +207,11 @@ int TVideoWidget::DroppedPictures() const {
 
 QImage TVideoWidget::LastPicture() const {
   return FOutput->Last();
+}
+
+void TVideoWidget::Clear() {
+  FOutput->Clear();
+  update();
 }
 
 void TVideoWidget::paintEvent(QPaintEvent*) {

@@ -27,6 +27,9 @@ class TVideoWidget : public QWidget {
   int DroppedPictures() const;
   // The newest picture handed over (what the widget shows), as the player drew it.
   QImage LastPicture() const;
+  // Forgets every picture handed over so far and shows black (GUI thread; after the player
+  // stopped, so that the next file does not start with the last one's picture).
+  void Clear();
 
   QSize sizeHint() const override { return {720, 576}; }
 

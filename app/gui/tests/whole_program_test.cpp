@@ -1,9 +1,9 @@
 // The real dvdswf program under a real X server (Xvfb), driven from outside with xdotool as a
 // person drives it with the keyboard: fixture disc A is opened as an image, titles 1 and 2
-// stay checked, title 1 gets its French track, H.264 is picked from the format list, the run
-// starts, its progress window comes and goes, and the two outputs play with the chosen tracks'
-// tones. Screenshots of the main window with titles, the picker open and the progress window
-// go to build/screenshots/.
+// stay checked, title 1 plays in the preview and gets its French track, H.264 is picked from
+// the format list, the run starts, its progress window comes and goes, and the two outputs
+// play with the chosen tracks' tones. Screenshots of the main window with titles, the preview
+// playing, the picker open and the progress window go to build/screenshots/.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -257,8 +257,12 @@ TEST_F(WholeProgram, ConvertsTwoTitlesWithTheChosenTrack) {
   OpenImage(main, DiscAImage());
 
   // Keys wait in the window's queue until the disc is listed, the list holding the focus:
-  // uncheck title 3, back to title 1, French in the audio combo.
-  Keys("Down Down space Home alt+u Down");
+  // uncheck title 3, back to title 1 and play it in the preview (Return), French in the
+  // audio combo.
+  Keys("Down Down space Home Return");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a few pictures in
+  Screenshot(main, "main_window_preview_playing");
+  Keys("alt+u Down");
   // The format list: open it, expand the video group, choose H.264.
   Keys("alt+f space Home Down Right Down Down Down Down");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let the pictures settle
@@ -428,11 +432,34 @@ TEST_F(WholeProgram, DialogChoicesReachTheConversionAndTheSnapshot) {
   Exit(main, program);
 }
 
+// Title 1 plays in the preview (Return on its row), and the Snapshot button (clicked where
+// the fixed-size window has it: no key reaches it) writes just the small JPG, as the stored
+// choices say, and opens the snapshot folder.
 TEST_F(WholeProgram, MainWindowSnapshotWritesOnlyTheChosenFiles) {
-  GTEST_SKIP() << "The main window's Snapshot needs a picture previewed by the player "
-                  "(player/), which this build does not have yet; the same rules are checked "
-                  "through the progress window's snapshot in "
-                  "DialogChoicesReachTheConversionAndTheSnapshot.";
+  const std::string snaps = Folder + "/snaps";
+  fs::create_directories(snaps);
+  fs::create_directories(Config);
+  std::ofstream(Config + "/korveldvdtoswfconverter.ini")
+      << "[settings]\nSnapOutPutDir=" << snaps << "\nsnapBmp=0\nsnapFullSize=0\n";
+  TChild program;
+  ASSERT_TRUE(StartProgram(program));
+  const std::string main = WaitWindow("Korvel DVD to SWF Converter");
+  ASSERT_FALSE(main.empty()) << ReadFile(Folder + "/dvdswf.log");
+  OpenImage(main, DiscAImage());
+  Keys("Home Return");
+  // The snapshot is written once a picture is there; the click repeats until it is.
+  const std::string file = snaps + "/Snapshot_small.jpg";
+  const auto end = Clock::now() + std::chrono::seconds(60);
+  while (!fs::exists(file) && Clock::now() < end) {
+    Xdo("mousemove --window " + main + " 709 401 click 1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  ASSERT_TRUE(fs::exists(file)) << "the Snapshot button wrote the small JPG";
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(snaps)) files.push_back(entry.path().filename());
+  EXPECT_EQ(files, std::vector<std::string>{"Snapshot_small.jpg"});
+  EXPECT_NE(ReadFile(Opened).find(snaps), std::string::npos) << "the snapshot folder is opened";
+  Exit(main, program);
 }
 
 }  // namespace
