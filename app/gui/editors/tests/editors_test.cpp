@@ -20,9 +20,13 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "app/core/conversion_run.h"
+#include "app/core/watermark_draw.h"
 #include "app/core/wm_rec.h"
 #include "app/gui/editors/crop_editor.h"
 #include "app/gui/editors/editors.h"
@@ -586,4 +590,103 @@ TEST_F(WatermarkEditorTest, BadInputIsRefusedAndRecordKept) {
     ASSERT_EQ(stored.size(), 1u) << c.What;
     EXPECT_EQ(stored[0]->Text, "kept") << c.What;
   }
+}
+
+// ---- Same pixels: the editors' preview and the converted output ------------------------------
+
+namespace {
+
+// Decodes the picture of `file` at `seconds` as 24-bit BGR of width × height with FFmpeg.
+bool DecodePicture(const std::string& file, double seconds, int width, int height, TBitmap& out) {
+  const std::string raw = file + ".frame.bgr";
+  const std::string command = "ffmpeg -nostdin -v error -y -i " + ShellQuote(file) + " -ss " +
+                              std::to_string(seconds) + " -frames:v 1 -f rawvideo -pix_fmt bgr24 " +
+                              ShellQuote(raw);
+  if (std::system(command.c_str()) != 0) return false;
+  std::ifstream in(raw, std::ios::binary);
+  out.SetSize(width, height);
+  for (int y = 0; y < height; ++y)
+    if (!in.read(reinterpret_cast<char*>(out.ScanLine(y)), std::streamsize(width) * 3))
+      return false;
+  return true;
+}
+
+double Psnr(const TBitmap& a, const TBitmap& b) {
+  double sum = 0;
+  for (int y = 0; y < a.Height(); ++y)
+    for (int x = 0; x < a.Width() * 3; ++x) {
+      const double d = double(a.ScanLine(y)[x]) - double(b.ScanLine(y)[x]);
+      sum += d * d;
+    }
+  const double mse = sum / (double(a.Width()) * a.Height() * 3);
+  return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+}  // namespace
+
+TEST_F(EditorTest, PreviewAndConvertedOutputHoldTheSamePixels) {
+  OpenTitle1();
+  // Adjustments set in the crop editor, a text and a picture watermark in the watermark editor.
+  QImage logo(48, 32, QImage::Format_ARGB32);
+  logo.fill(QColor(20, 200, 40, 200));
+  const std::string logoFile = Folder + "/logo.png";
+  ASSERT_TRUE(logo.save(QString::fromStdString(logoFile), "PNG"));
+  {
+    TfrmWaterMark marks;
+    ASSERT_TRUE(marks.Prepare(Title()));
+    marks.AddText();
+    marks.SetText("Same pixels");
+    marks.InPlaceEditor()->hide();
+    marks.Layer(0)->setPos(40, 60);
+    ASSERT_TRUE(marks.AddImage(QString::fromStdString(logoFile)));
+    marks.Layer(1)->setPos(500, 400);
+    marks.Accept();
+  }
+  TBitmap preview;
+  int64_t pts = -1;
+  {
+    TfrmCrop crop;
+    ASSERT_TRUE(crop.Prepare(Title()));
+    crop.SetAdjustments(300, 20, 200, 40);
+    ASSERT_TRUE(WaitFor([&] {
+      crop.Refresh();
+      return crop.OutputPTS() > 2000000;
+    }));
+    crop.SetCapturing(false);
+    crop.Refresh();
+    preview = crop.OutputFrame();
+    pts = crop.OutputPTS();
+    crop.OkButton()->click();
+  }
+  ASSERT_EQ(preview.Width(), 720);
+  // The watermarks as the watermark editor's layers draw them (the conversion's drawing).
+  for (const auto& mark : Window().Model().Record(0).WaterMarks) {
+    if (mark->Kind == 0)
+      DrawTextWatermark(preview, *mark);
+    else
+      DrawPictureWatermark(preview, *mark);
+  }
+  // Title 1 alone, MPEG-2 at the catalogue's highest rate.
+  for (int row = 1; row < Window().Model().rowCount(); ++row)
+    Window().Model().SetChecked(row, false);
+  Window().Run().FormatCodeOverride = 101;
+  Window().Run().ParamOverrides["paraVideoBitRate"] = "8000";
+  Window().Run().OutputDirOverride = Folder + "/out";
+  fs::create_directories(Folder + "/out");
+  Window().StartConversion();
+  std::string output;
+  for (const auto& entry : fs::directory_iterator(Folder + "/out"))
+    if (entry.path().extension() == ".mpg") output = entry.path().string();
+  ASSERT_FALSE(output.empty()) << Dialogs.Summary();
+  TBitmap converted;
+  ASSERT_TRUE(DecodePicture(output, double(pts) / 1e6, 720, 576, converted));
+  const double psnr = Psnr(preview, converted);
+  EXPECT_GE(psnr, 35.0) << "at " << pts << " us";
+  QImage side(1440, 576, QImage::Format_RGB888);
+  QPainter painter(&side);
+  painter.drawImage(0, 0, BitmapImage(preview));
+  painter.drawImage(720, 0, BitmapImage(converted));
+  painter.end();
+  QDir().mkpath(QStringLiteral(DVDSWF_SCREENSHOTS_DIR));
+  side.save(QStringLiteral(DVDSWF_SCREENSHOTS_DIR "/editors_same_pixels.png"));
 }
