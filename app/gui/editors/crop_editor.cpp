@@ -322,11 +322,16 @@ void TfrmCrop::SpinChanged(QSpinBox* spin, int value) {
                               : FLastSpins.Right;
   const int across = vertical ? FTracker->height() : FTracker->width();
   // The rectangle does not shrink below about 10 pixels through the arrows.
-  if ((across <= TCustomRectTracker::kMinimumSize && value >= last) || value < 0) {
+  if (across <= TCustomRectTracker::kMinimumSize && value >= last) {
     FUpdatingFromRect = true;
-    spin->setValue(value < 0 && across > TCustomRectTracker::kMinimumSize ? 0 : last);
+    spin->setValue(last);
     FUpdatingFromRect = false;
-    if (value >= 0 || across <= TCustomRectTracker::kMinimumSize) return;
+    return;
+  }
+  if (value < 0) {
+    FUpdatingFromRect = true;
+    spin->setValue(0);
+    FUpdatingFromRect = false;
   }
   FLastSpins = Spins();
   PlaceTracker();

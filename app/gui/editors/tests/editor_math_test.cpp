@@ -27,8 +27,8 @@ TEST(TrimValuesTest, Table) {
       {900, 600, 3600, false, 0, 0, 0},
       {600, 600, 3600, false, 0, 0, 0},
       // An end past the title, or unset, is the end of the title.
-      {10, 5000, 3600, true, 10000000, 0, 3590},
-      {10, 0, 3600, true, 10000000, 0, 3590},
+      {10, 5000, 3600, true, 10000000, 3590000000, 3590},
+      {10, 0, 3600, true, 10000000, 3590000000, 3590},
       // A negative start is the beginning.
       {-3, 100, 3600, true, 0, 100000000, 100},
       {0, 11, 12, true, 0, 11000000, 11},
