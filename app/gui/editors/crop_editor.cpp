@@ -55,7 +55,10 @@ TfrmCrop::TfrmCrop(QWidget* parent) : QDialog(parent), FPlayer(std::make_unique<
   setWindowTitle(QStringLiteral("Crop"));
   setModal(true);
   BuildControls();
-  FPlayer->OnFileOpen = [this](TCustomPlayer*, int64_t duration, int, int, int&, int&) {
+  FPlayer->OnFileOpen = [this](TCustomPlayer*, int64_t duration, int width, int height, int&,
+                               int&) {
+    FSourceWidth = width;
+    FSourceHeight = height;
     FDuration->setText(QString::fromStdString(FormatSeconds(RoundEven(duration / 1e6))));
     FPlayer->SetAudioVolume(TAudioVolume(FVolume->PositionL() & 0xFF));
     FPlayer->SetMute(FTitle.SettingsPath.empty() ? false : FTitle.Settings().Mute());
@@ -235,6 +238,7 @@ bool TfrmCrop::Prepare(const TEditorTitle& title) {
   FVolume->SetPositionL(FTitle.SettingsPath.empty() ? 64 : settings.PreviewVolume());
   std::string error;
   FCapture = true;
+  FSourceWidth = FSourceHeight = 0;
   FPlayer->SetHook(true);
   if (!OpenEditorTitle(*FPlayer, FTitle, FHiddenPanel->Output(), error)) {
     FCapture = false;
@@ -245,8 +249,6 @@ bool TfrmCrop::Prepare(const TEditorTitle& title) {
   FPlay->setEnabled(false);
   FPause->setEnabled(true);
   const TlvFilesRecord& record = FTitle.Record();
-  FSourceWidth = FPlayer->FrameWidth();
-  FSourceHeight = FPlayer->FrameHeight();
   int64_t pts = -1;
   const TBitmap* current = FPlayer->CurrentFrame(pts);
   if (FSourceWidth <= 0 && current) {

@@ -798,7 +798,9 @@ void TfrmWaterMark::Accept() {
     if (!marks[i]) marks[i] = std::make_shared<TWmRec>();
     TWmRec& out = *marks[i];
     const TItem& item = FItems[i];
-    const QRectF bounds = item.Layer->sceneBoundingRect();
+    // The layer's own place and the picture's size (its bounding rectangle carries a margin
+    // for the selection frame).
+    const QRectF bounds(item.Layer->pos(), QSizeF(item.Layer->pixmap().size()));
     const int alpha = int(std::lround(item.Layer->opacity() * 255));
     if (item.Rec.Kind == 0) {
       out.Text = item.Rec.Text;
