@@ -1,5 +1,6 @@
 #include "app/gui/editors/watermark_editor.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
@@ -167,7 +168,7 @@ TfrmWaterMark::~TfrmWaterMark() {
 }
 
 void TfrmWaterMark::BuildControls() {
-  setFixedSize(940, 560);
+  setFixedSize(980, 560);
   FHiddenPanel = new TVideoWidget(this);
   FHiddenPanel->setGeometry(0, 0, 16, 16);
   FHiddenPanel->hide();
@@ -214,11 +215,11 @@ void TfrmWaterMark::BuildControls() {
     b->setGeometry(x, y, w, 26);
     return b;
   };
-  FAddText = button("Add Text", "btnAddText", px, 36, 70);
-  FAddImage = button("Add Image", "btnAddImage", px + 72, 36, 78);
-  FDelete = button("Delete", "btnDelete", px + 152, 36, 56);
-  FUp = button("Up", "btnUp", px + 210, 36, 46);
-  FDown = button("Down", "btnDown", px + 258, 36, 46);
+  FAddText = button("Add Text", "btnAddText", px, 36, 76);
+  FAddImage = button("Add Image", "btnAddImage", px + 80, 36, 84);
+  FDelete = button("Delete", "btnDelete", px + 168, 36, 64);
+  FUp = button("Up", "btnUp", px + 236, 36, 48);
+  FDown = button("Down", "btnDown", px + 288, 36, 60);
   connect(FAddText, &QPushButton::clicked, this, [this] { AddText(); });
   connect(FAddImage, &QPushButton::clicked, this, [this] { AddImage(); });
   connect(FDelete, &QPushButton::clicked, this, [this] { DeleteRow(); });
@@ -374,16 +375,18 @@ void TfrmWaterMark::BuildControls() {
   connect(FFontSize, &QComboBox::currentIndexChanged, this, textProperty);
   for (QCheckBox* box : FStyles) connect(box, &QCheckBox::toggled, this, textProperty);
 
-  FOk = button("Ok", "btnOk", 744, 524, 88);
+  FOk = button("Ok", "btnOk", 784, 524, 88);
   FOk->setDefault(true);
-  FCancel = button("Cancel", "btnCancel", 840, 524, 88);
+  FCancel = button("Cancel", "btnCancel", 880, 524, 88);
   connect(FOk, &QPushButton::clicked, this, [this] { Accept(); });
   connect(FCancel, &QPushButton::clicked, this, [this] { reject(); });
   connect(this, &QDialog::finished, this, [this] { Finish(); });
 
   // The defaults of a new dialog.
   FSyncing = true;
-  FFontName->setCurrentIndex(0);
+  // The desktop's own font when the list has it (the list's first family is often a
+  // symbol or mathematics font), else the first.
+  FFontName->setCurrentIndex(std::max(0, FFontName->findText(QApplication::font().family())));
   FFontSize->setCurrentIndex(kDefaultSizeItem);
   FFontColor->setCurrentIndex(kDefaultFontColor);
   FBackColor->setCurrentIndex(kDefaultBackColor);
