@@ -399,15 +399,16 @@ TEST_F(Watermarks, PictureAtItsPlaceWithItsOpacity) {
 // PNG and JPEG pictures come through Qt's readers; a PNG's transparency is kept per pixel:
 // transparent pixels leave the frame alone, opaque ones blend like a BMP's.
 TEST_F(Watermarks, PngAndJpegPicturesWithTransparency) {
+  const std::string folder = TestFolder();  // emptied on every call
   QImage png(8, 6, QImage::Format_ARGB32);
   png.fill(QColor(250, 20, 10, 255));
   for (int y = 0; y < 6; ++y) png.setPixelColor(0, y, QColor(250, 20, 10, 0));
   for (int y = 0; y < 6; ++y) png.setPixelColor(1, y, QColor(250, 20, 10, 128));
-  const std::string pngFile = TestFolder() + "/logo.png";
+  const std::string pngFile = folder + "/logo.png";
   ASSERT_TRUE(png.save(QString::fromStdString(pngFile), "PNG"));
   QImage jpeg(8, 6, QImage::Format_RGB32);
   jpeg.fill(QColor(255, 255, 255));
-  const std::string jpegFile = TestFolder() + "/logo.jpg";
+  const std::string jpegFile = folder + "/logo.jpg";
   ASSERT_TRUE(jpeg.save(QString::fromStdString(jpegFile), "JPEG", 100));
   EXPECT_EQ(WatermarkPictureProblem(pngFile), "");
   EXPECT_EQ(WatermarkPictureProblem(jpegFile), "");
