@@ -215,11 +215,11 @@ void TfrmWaterMark::BuildControls() {
     b->setGeometry(x, y, w, 26);
     return b;
   };
-  FAddText = button("Add Text", "btnAddText", px, 36, 76);
-  FAddImage = button("Add Image", "btnAddImage", px + 80, 36, 84);
-  FDelete = button("Delete", "btnDelete", px + 168, 36, 64);
-  FUp = button("Up", "btnUp", px + 236, 36, 48);
-  FDown = button("Down", "btnDown", px + 288, 36, 60);
+  FAddText = button("Add Text", "btnAddText", px, 36, 74);
+  FAddImage = button("Add Image", "btnAddImage", px + 78, 36, 94);
+  FDelete = button("Delete", "btnDelete", px + 176, 36, 62);
+  FUp = button("Up", "btnUp", px + 242, 36, 44);
+  FDown = button("Down", "btnDown", px + 290, 36, 58);
   connect(FAddText, &QPushButton::clicked, this, [this] { AddText(); });
   connect(FAddImage, &QPushButton::clicked, this, [this] { AddImage(); });
   connect(FDelete, &QPushButton::clicked, this, [this] { DeleteRow(); });
