@@ -133,7 +133,7 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, TCommandL
                       "\"TEXT@X,Y[,ALPHA[,START-END]]\": text at X,Y (source pixels), opacity "
                       "0..255, shown from START to END second");
   convert->add_option("--image-watermark", args.ImageMarks,
-                      "\"FILE.bmp@X,Y[,ALPHA[,START-END]]\": a BMP picture, likewise");
+                      "\"FILE@X,Y[,ALPHA[,START-END]]\": a BMP, PNG or JPEG picture, likewise");
   convert->add_option("--set", args.Settings,
                       "KEY=VALUE: the format's user key for this run only (paraVideoSize, "
                       "paraVideoBitRate, paraFrameRate, paraZoom, paraVideoEncoder, "

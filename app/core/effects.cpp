@@ -46,15 +46,16 @@ void ApplyTitleEffects(TBitmap& frame, int64_t pts, const TlvFilesRecord& record
   struct TVisible {
     const TWmRec* Mark;
     std::shared_ptr<const TBitmap> Picture;
+    std::shared_ptr<const std::vector<uint8_t>> Coverage;
     std::shared_ptr<const TWatermarkCache::TTextLayer> Text;
   };
   std::vector<TVisible> visible;
   for (const auto& item : record.WaterMarks) {
     const TWmRec* mark = item.get();
     if (!WouldDraw(mark) || !WatermarkShowsAt(*mark, pts)) continue;
-    TVisible entry{mark, nullptr, nullptr};
+    TVisible entry{mark, nullptr, nullptr, nullptr};
     if (mark->Kind == kWatermarkPicture)
-      entry.Picture = cache.Watermarks().Picture(mark->ImageFile);
+      entry.Picture = cache.Watermarks().Picture(mark->ImageFile, &entry.Coverage);
     else
       entry.Text = cache.Watermarks().TextLayer(*mark, frame.Width(), frame.Height());
     visible.push_back(std::move(entry));
@@ -69,7 +70,8 @@ void ApplyTitleEffects(TBitmap& frame, int64_t pts, const TlvFilesRecord& record
     if (v.Text)
       BlendTextLayer(frame, *v.Text, v.Mark->TextAlpha);
     else
-      BlendBitmap(frame, *v.Picture, v.Mark->ImageLeft, v.Mark->ImageTop, v.Mark->ImageAlpha);
+      BlendPicture(frame, *v.Picture, v.Coverage.get(), v.Mark->ImageLeft, v.Mark->ImageTop,
+                   v.Mark->ImageAlpha);
   }
 }
 

@@ -13,6 +13,7 @@
 #include <QColor>
 #include <QGuiApplication>
 #include <QImage>
+#include <QImageReader>
 #include <QPainter>
 #include <QString>
 
@@ -222,14 +223,78 @@ std::string WatermarkPictureProblem(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
   if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
   if (!S_ISREG(st.st_mode)) return "it is " + FileKindText(st.st_mode) + ", not a picture file";
-  if (std::string problem = BmpHeaderProblem(path, st.st_size); !problem.empty()) return problem;
+  if (std::string problem = BmpHeaderProblem(path, st.st_size); !problem.empty()) {
+    if (problem != "not a BMP picture") return problem;
+    TBitmap pixels;
+    std::vector<uint8_t> coverage;
+    return LoadQtPicture(path, pixels, coverage) ? "" : problem;
+  }
   TBitmap picture;
   if (!picture.LoadFromFile(path)) return "the BMP picture is damaged";
   return "";
 }
 
+bool LoadQtPicture(const std::string& path, TBitmap& pixels, std::vector<uint8_t>& coverage) {
+  QImageReader reader(QString::fromStdString(path));
+  reader.setAutoTransform(false);
+  const QByteArray format = reader.format().toLower();
+  if (format != "png" && format != "jpeg" && format != "jpg") return false;
+  const QSize size = reader.size();
+  if (size.isValid() && uint64_t(TBitmap::StrideFor(size.width())) * uint64_t(size.height()) >
+                            kMaxWatermarkPictureBytes)
+    return false;
+  QImage image = reader.read();
+  if (image.isNull()) return false;
+  const bool alpha = image.hasAlphaChannel();
+  image = image.convertToFormat(QImage::Format_ARGB32);
+  pixels.SetSize(image.width(), image.height());
+  coverage.clear();
+  if (alpha) coverage.resize(size_t(image.width()) * size_t(image.height()));
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* src = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    uint8_t* dst = pixels.ScanLine(y);
+    for (int x = 0; x < image.width(); ++x) {
+      dst[3 * x + 0] = uint8_t(qBlue(src[x]));
+      dst[3 * x + 1] = uint8_t(qGreen(src[x]));
+      dst[3 * x + 2] = uint8_t(qRed(src[x]));
+      if (alpha) coverage[size_t(y) * size_t(image.width()) + size_t(x)] = uint8_t(qAlpha(src[x]));
+    }
+  }
+  return true;
+}
+
+void BlendPicture(TBitmap& frame, const TBitmap& picture, const std::vector<uint8_t>* coverage,
+                  int X, int Y, int Alpha) {
+  if (!coverage || coverage->empty()) {
+    BlendBitmap(frame, picture, X, Y, Alpha);
+    return;
+  }
+  const int a = std::clamp(Alpha, 0, 255);
+  if (a == 0 || frame.Empty() || picture.Empty()) return;
+  const int64_t x0 = std::max<int64_t>(X, 0), y0 = std::max<int64_t>(Y, 0);
+  const int64_t x1 = std::min<int64_t>(int64_t(X) + picture.Width(), frame.Width());
+  const int64_t y1 = std::min<int64_t>(int64_t(Y) + picture.Height(), frame.Height());
+  if (x1 <= x0 || y1 <= y0) return;
+  for (int64_t y = y0; y < y1; ++y) {
+    uint8_t* d = frame.ScanLine(int(y)) + x0 * 3;
+    const uint8_t* s = picture.ScanLine(int(y - Y)) + (x0 - X) * 3;
+    const uint8_t* c = coverage->data() + size_t(y - Y) * size_t(picture.Width()) + size_t(x0 - X);
+    for (int64_t x = x0; x < x1; ++x, d += 3, s += 3, ++c) {
+      // Full coverage gives exactly BlendBitmap's result.
+      const uint32_t pa = *c == 255 ? uint32_t(a) : Div255(uint32_t(a) * *c);
+      const uint32_t da = 256 - pa;
+      for (int k = 0; k < 3; ++k) d[k] = uint8_t((d[k] * da + s[k] * pa) >> 8);
+    }
+  }
+}
+
 void DrawPictureWatermark(TBitmap& frame, const TWmRec& mark) {
   TBitmap picture;
+  std::vector<uint8_t> coverage;
+  if (LoadQtPicture(mark.ImageFile, picture, coverage)) {
+    BlendPicture(frame, picture, &coverage, mark.ImageLeft, mark.ImageTop, mark.ImageAlpha);
+    return;
+  }
   if (!picture.LoadFromFile(mark.ImageFile)) {
     struct stat st {};
     if (::stat(mark.ImageFile.c_str(), &st) != 0)
@@ -239,7 +304,8 @@ void DrawPictureWatermark(TBitmap& frame, const TWmRec& mark) {
   BlendBitmap(frame, picture, mark.ImageLeft, mark.ImageTop, mark.ImageAlpha);
 }
 
-std::shared_ptr<const TBitmap> TWatermarkCache::Picture(const std::string& path) {
+std::shared_ptr<const TBitmap> TWatermarkCache::Picture(
+    const std::string& path, std::shared_ptr<const std::vector<uint8_t>>* coverage) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     const int error = errno;
@@ -266,10 +332,14 @@ std::shared_ptr<const TBitmap> TWatermarkCache::Picture(const std::string& path)
     entry.Path = path;
     entry.Stamp = stamp;
     auto picture = std::make_shared<TBitmap>();
-    if (const std::string problem = BmpHeaderProblem(path, stamp.Size);
-        problem.find("256 MB") != std::string::npos)
+    auto pictureCoverage = std::make_shared<std::vector<uint8_t>>();
+    const std::string problem = BmpHeaderProblem(path, stamp.Size);
+    if (problem.find("256 MB") != std::string::npos) {
       entry.Error = path + ": " + problem;  // not even read
-    else if (picture->LoadFromFile(path))
+    } else if (problem == "not a BMP picture" && LoadQtPicture(path, *picture, *pictureCoverage)) {
+      entry.Bitmap = std::move(picture);
+      if (!pictureCoverage->empty()) entry.Coverage = std::move(pictureCoverage);
+    } else if (picture->LoadFromFile(path))
       entry.Bitmap = std::move(picture);
     else
       entry.Error = path + ": Bitmap image is not valid";
@@ -283,6 +353,7 @@ std::shared_ptr<const TBitmap> TWatermarkCache::Picture(const std::string& path)
   it->LastUse = FClock;
   if (!it->Bitmap) throw std::runtime_error(it->Error);
   std::shared_ptr<const TBitmap> result = it->Bitmap;
+  if (coverage) *coverage = it->Coverage;
   EvictOldest(FPictures, kCachedPictures);
   return result;
 }
@@ -317,5 +388,7 @@ void TWatermarkCache::DrawText(TBitmap& frame, const TWmRec& mark) {
 }
 
 void TWatermarkCache::DrawPicture(TBitmap& frame, const TWmRec& mark) {
-  BlendBitmap(frame, *Picture(mark.ImageFile), mark.ImageLeft, mark.ImageTop, mark.ImageAlpha);
+  std::shared_ptr<const std::vector<uint8_t>> coverage;
+  const auto picture = Picture(mark.ImageFile, &coverage);
+  BlendPicture(frame, *picture, coverage.get(), mark.ImageLeft, mark.ImageTop, mark.ImageAlpha);
 }

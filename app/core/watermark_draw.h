@@ -37,6 +37,9 @@ QFont WatermarkQFont(const TWmFont& font);
 // QGuiApplication.
 void DrawTextWatermark(TBitmap& frame, const TWmRec& mark);
 
+// Watermark pictures are BMP files (read by TBitmap) or PNG and JPEG files (read by Qt's
+// image readers; a PNG's transparency is kept as a coverage byte per pixel).
+//
 // The most memory a watermark picture may take once read (24 bits per pixel).
 inline constexpr uint64_t kMaxWatermarkPictureBytes = 256ull << 20;
 
@@ -50,6 +53,14 @@ std::string WatermarkPictureProblem(const std::string& path);
 // ImageAlpha. Throws std::runtime_error ("<file>: <reason>") when the file cannot be read
 // or is not a BMP file.
 void DrawPictureWatermark(TBitmap& frame, const TWmRec& mark);
+// Reads a PNG or JPEG picture (not a BMP) into `pixels` and, when it has transparency,
+// `coverage` (one byte per pixel, 255 opaque; left empty otherwise). False when the file
+// is not a PNG or JPEG picture that can be read and held.
+bool LoadQtPicture(const std::string& path, TBitmap& pixels, std::vector<uint8_t>& coverage);
+// Like BlendBitmap, with each pixel's opacity scaled by its coverage (null: opaque, exactly
+// BlendBitmap).
+void BlendPicture(TBitmap& frame, const TBitmap& picture, const std::vector<uint8_t>* coverage,
+                  int X, int Y, int Alpha);
 
 // What stays the same from frame to frame: the rendered text boxes (per watermark content
 // and frame size) and the decoded pictures (per file, checked against the file's identity,
@@ -58,8 +69,11 @@ void DrawPictureWatermark(TBitmap& frame, const TWmRec& mark);
 // Threads: every member may be called from any thread; calls are serialised inside.
 class TWatermarkCache {
  public:
-  // The picture of path as it is on disc now. Throws like DrawPictureWatermark.
-  std::shared_ptr<const TBitmap> Picture(const std::string& path);
+  // The picture of path as it is on disc now. Throws like DrawPictureWatermark. A picture
+  // with transparency (PNG) also gives its coverage, one byte per pixel, through `coverage`
+  // (null for an opaque picture).
+  std::shared_ptr<const TBitmap> Picture(
+      const std::string& path, std::shared_ptr<const std::vector<uint8_t>>* coverage = nullptr);
 
   // A rendered text box: premultiplied blue, green, red, alpha per pixel, covering the part
   // of the watermark's box that lies inside the frame.
@@ -87,7 +101,8 @@ class TWatermarkCache {
   struct TPictureEntry {
     std::string Path;
     TFileStamp Stamp;
-    std::shared_ptr<const TBitmap> Bitmap;  // null when the file is not a usable BMP
+    std::shared_ptr<const TBitmap> Bitmap;  // null when the file is not a usable picture
+    std::shared_ptr<const std::vector<uint8_t>> Coverage;  // null: opaque
     std::string Error;
     uint64_t LastUse = 0;
   };

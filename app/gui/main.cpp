@@ -11,6 +11,9 @@
 #include "app/gui/main_window.h"
 #include "app/gui/splash_window.h"
 #include "app/gui/user_dialogs.h"
+#ifdef DVDSWF_WITH_EDITORS
+#include "app/gui/editors/editors.h"
+#endif
 
 int main(int argc, char** argv) {
   TApplication app(argc, argv);
@@ -45,6 +48,9 @@ int main(int argc, char** argv) {
   auto* splash = new TSplashWindow;  // deletes itself when it closes
   splash->show();
   TfrmMain window(dialogs, desktop);
+#ifdef DVDSWF_WITH_EDITORS
+  InstallEditors(window, dialogs);
+#endif
   splash->SetMainWindow(&window);
   window.show();
   if (!parser.positionalArguments().isEmpty()) {

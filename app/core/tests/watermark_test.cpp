@@ -25,6 +25,9 @@
 #include "app/core/wm_rec.h"
 #include "engine/transcoder_events.h"
 #include "media/bitmap.h"
+
+#include <QColor>
+#include <QImage>
 #include "media/logger.h"
 #include "tests/support/test_support.h"
 
@@ -441,6 +444,45 @@ TEST_F(Watermarks, PictureAtItsPlaceWithItsOpacity) {
     EXPECT_EQ(At(out, 12, 12), inside);
     EXPECT_TRUE(info.Update);
   }
+}
+
+// PNG and JPEG pictures come through Qt's readers; a PNG's transparency is kept per pixel:
+// transparent pixels leave the frame alone, opaque ones blend like a BMP's.
+TEST_F(Watermarks, PngAndJpegPicturesWithTransparency) {
+  const std::string folder = TestFolder();  // emptied on every call
+  QImage png(8, 6, QImage::Format_ARGB32);
+  png.fill(QColor(250, 20, 10, 255));
+  for (int y = 0; y < 6; ++y) png.setPixelColor(0, y, QColor(250, 20, 10, 0));
+  for (int y = 0; y < 6; ++y) png.setPixelColor(1, y, QColor(250, 20, 10, 128));
+  const std::string pngFile = folder + "/logo.png";
+  ASSERT_TRUE(png.save(QString::fromStdString(pngFile), "PNG"));
+  QImage jpeg(8, 6, QImage::Format_RGB32);
+  jpeg.fill(QColor(255, 255, 255));
+  const std::string jpegFile = folder + "/logo.jpg";
+  ASSERT_TRUE(jpeg.save(QString::fromStdString(jpegFile), "JPEG", 100));
+  EXPECT_EQ(WatermarkPictureProblem(pngFile), "");
+  EXPECT_EQ(WatermarkPictureProblem(jpegFile), "");
+
+  const TBitmap frame = Filled(32, 24, {0, 0, 0});
+  TlvFilesRecord record;
+  record.WaterMarks = {PictureMark(pngFile, 5, 7, 255)};
+  TConversionHookCache cache;
+  auto [out, info] = RunHook(frame, 0, record, cache);
+  EXPECT_TRUE(info.Update);
+  EXPECT_EQ(At(out, 5, 7), (Pixel{0, 0, 0}));       // transparent column
+  EXPECT_EQ(At(out, 12, 12), (Pixel{9, 19, 249}));  // opaque: as the BMP case
+  const Pixel half = At(out, 6, 7);
+  EXPECT_GT(half[2], 100);
+  EXPECT_LT(half[2], 150);
+  // The uncached routine draws the same.
+  TBitmap direct = frame;
+  DrawPictureWatermark(direct, *record.WaterMarks[0]);
+  EXPECT_TRUE(SamePixels(direct, out));
+
+  record.WaterMarks = {PictureMark(jpegFile, 0, 0, 255)};
+  auto [outJpeg, infoJpeg] = RunHook(frame, 0, record, cache);
+  EXPECT_TRUE(infoJpeg.Update);
+  EXPECT_GT(At(outJpeg, 3, 3)[0], 240);
 }
 
 TEST_F(Watermarks, PictureOnlyInItsTimeWindowAndCutAtEdges) {
