@@ -116,7 +116,8 @@ int BestMatch(const std::vector<uint8_t>& luma, const std::vector<std::vector<ui
 // FFmpeg's codec threads hand pictures and packets over with atomics inside the
 // (uninstrumented) libraries, which ThreadSanitizer cannot see; its reports about memory that
 // libavcodec's threads allocate and libavutil's reference counting frees say nothing about
-// the player's own synchronisation.
+// the player's own synchronisation. The Qt output's tests link this too: Qt scales and
+// converts pictures on a pool of its own threads, likewise inside uninstrumented libraries.
 extern "C" const char* __tsan_default_suppressions() {
-  return "race:libavcodec.so\nrace:av_buffer_unref\n";
+  return "race:libavcodec.so\nrace:av_buffer_unref\nrace:libQt6Gui.so\nrace:libQt6Core.so\n";
 }

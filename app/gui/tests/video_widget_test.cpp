@@ -15,13 +15,6 @@
 #include "player/tests/player_test_support.h"
 #include "tests/support/test_support.h"
 
-// Under ThreadSanitizer: Qt scales and converts pictures on a pool of its own threads, and
-// FFmpeg's codec threads hand pictures over, with atomics inside libraries that are not
-// instrumented (as gui_tests and tests/tsan.supp say).
-extern "C" const char* __tsan_default_suppressions() {
-  return "race:libQt6Gui.so\nrace:libQt6Core.so\nrace:libavcodec.so\nrace:av_buffer_unref\n";
-}
-
 namespace {
 
 using namespace std::chrono_literals;
