@@ -10,6 +10,7 @@
 
 #include "dvd/tests/dvd_test_support.h"
 #include "media/main_thread.h"
+#include "media/slice_workers.h"
 #include "player/player.h"
 #include "player/recording_output.h"
 #include "player/tests/player_test_support.h"
@@ -487,6 +488,9 @@ TEST_F(PlayerPlayback, StopWithoutWaitingReturnsAtOnceAndStopsLater) {
 }
 
 TEST_F(PlayerPlayback, DestroyingAPlayingPlayerLeavesNoThreadAndNoEvent) {
+  // The process's slice pool starts its helpers at its first use and keeps them to the end
+  // of the process: they are not the player's.
+  TSliceWorkers::Shared()->RunRows(256, 1, 1, [](int, int, int) {});
   const int threads = ProcessThreadCount();
   TRecordingOutput output(720, 576, 0);
   std::atomic<int> late{0}, hooks{0};
