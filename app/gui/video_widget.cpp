@@ -194,6 +194,9 @@ TVideoWidget::~TVideoWidget() {
 }
 
 TVideoOutput* TVideoWidget::Output() {
+  // A widget placed but not shown yet gets its resize event only when it shows; the player
+  // asks for the size when it opens, and would scale its first pictures for the old one.
+  FOutput->Resized(width(), height());
   return FOutput.get();
 }
 

@@ -5,8 +5,9 @@
 // changed since, and counts the pictures that were replaced before they could be painted.
 // It repaints its last picture on expose, and reports its size changes to the player.
 //
-// Threads: the widget lives on the GUI thread. Output() is called by the player's threads
-// as TVideoOutput says. Stop the player (or destroy it) before the widget.
+// Threads: the widget lives on the GUI thread, and so do the calls of Output(); the output
+// it returns is called by the player's threads as TVideoOutput says. Stop the player (or destroy
+// it) before the widget.
 #pragma once
 
 #include <QWidget>
