@@ -31,6 +31,10 @@ class TVideoWidget::TOutput : public TVideoOutput {
     std::lock_guard lock(FListenerLock);
     if (FListener) FListener->OutputResized(width, height);
   }
+  // Reports the widget's size only when it differs from the last one reported.
+  void SizeKnown(int width, int height) {
+    if (width != FWidth || height != FHeight) Resized(width, height);
+  }
   // Takes the newest picture for painting (GUI thread).
   void Paint(QPainter& painter, const QSize& widgetSize) {
     {
@@ -196,7 +200,7 @@ TVideoWidget::~TVideoWidget() {
 TVideoOutput* TVideoWidget::Output() {
   // A widget placed but not shown yet gets its resize event only when it shows; the player
   // asks for the size when it opens, and would scale its first pictures for the old one.
-  FOutput->Resized(width(), height());
+  FOutput->SizeKnown(width(), height());
   return FOutput.get();
 }
 
