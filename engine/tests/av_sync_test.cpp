@@ -298,7 +298,8 @@ TEST_P(DvTest, EveryTitleAndChapterRangeConverts) {
   const std::string described = Describe(onsets);
 
   // The chapters' pictures, at the format's rate.
-  const ManifestRecord& title = ManifestRecords(Manifest, "title", c.Title).at(0);
+  // A copy: the list of records is a temporary.
+  const ManifestRecord title = ManifestRecords(Manifest, "title", c.Title).at(0);
   std::vector<int> starts;
   {
     std::istringstream list(title.Get("chapter_frames"));
@@ -318,7 +319,7 @@ TEST_P(DvTest, EveryTitleAndChapterRangeConverts) {
 
   // The beeps where the title has sound, in step with the flashes; digital silence stays
   // silent.
-  const ManifestRecord& audio = ManifestRecords(Manifest, "audio", c.Title).at(0);
+  const ManifestRecord audio = ManifestRecords(Manifest, "audio", c.Title).at(0);
   if (audio.Get("sound") == "silence") {
     EXPECT_EQ(onsets.Peak, 0.0);
     EXPECT_TRUE(onsets.Beeps.empty());

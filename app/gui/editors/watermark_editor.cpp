@@ -164,6 +164,8 @@ TfrmWaterMark::TfrmWaterMark(QWidget* parent)
 }
 
 TfrmWaterMark::~TfrmWaterMark() {
+  // The scene outlives this part of the dialog and reports the removal of its items.
+  if (FScene) FScene->disconnect(this);
   Finish();
 }
 
