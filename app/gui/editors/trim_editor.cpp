@@ -71,10 +71,11 @@ TfrmTrim::TfrmTrim(QWidget* parent) : QDialog(parent), FPlayer(std::make_unique<
 
 TfrmTrim::~TfrmTrim() {
   qApp->removeEventFilter(this);
+  // The player's threads read the handlers: stop them before the handlers go.
+  FPlayer->Stop(true);
   FPlayer->OnFileOpen = nullptr;
   FPlayer->OnPosition = nullptr;
   FPlayer->OnState = nullptr;
-  FPlayer->Stop(true);
 }
 
 void TfrmTrim::BuildControls() {
