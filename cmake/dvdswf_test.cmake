@@ -1,3 +1,9 @@
+# Test code is compiled for build speed: the work it checks runs in the libraries, and line
+# tables are enough for failure messages and backtraces.
+function(dvdswf_test_compile_options target)
+  target_compile_options(${target} PRIVATE -O1 -g1)
+endfunction()
+
 # dvdswf_add_test(NAME name SOURCES ... LIBS ... [LABELS ...])
 # One GoogleTest executable per call, discovered into CTest. Tests run with the
 # fixture discs authored, in bin/ so that bin/LibAV/ is found beside them.
@@ -8,6 +14,7 @@ function(dvdswf_add_test)
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  dvdswf_test_compile_options(${T_NAME})
   target_compile_definitions(${T_NAME} PRIVATE
     DVDSWF_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     DVDSWF_BINARY_DIR="${CMAKE_BINARY_DIR}"

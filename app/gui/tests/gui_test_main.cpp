@@ -7,9 +7,12 @@
 #include "app/gui/main_thread_bridge.h"
 
 // Under LeakSanitizer: the blocks system libraries keep until the process ends (as in
-// lsan.supp, which the whole-program test hands to the program).
+// lsan.supp, which the whole-program test hands to the program). Qt Core: once in some
+// thousand runs under load, one 152-byte block that Qt Core allocated for itself (the size of
+// a queued call's event) is found unreferenced at exit, with no frame of this program's on
+// its stack; the editors' suites never reproduced it in 135 runs on their own.
 extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\nleak:libdbus-1.so\n";
+  return "leak:libfontconfig.so\nleak:libdbus-1.so\nleak:libQt6Core.so\n";
 }
 
 // Under ThreadSanitizer: Qt converts and scales pictures on a pool of its own threads and
