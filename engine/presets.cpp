@@ -3,11 +3,12 @@
 #include "engine/target_presets.h"
 
 #include <cmath>
-#include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "engine/transcoder.h"
 #include "media/logger.h"
+#include "media/small_file.h"
 #include "media/strings.h"
 
 namespace {
@@ -126,11 +127,17 @@ void TCustomTranscoder::ApplyPreset(const std::string& kind, const std::string& 
   if (builtin) {
     text = builtin;
   } else {
-    std::ifstream file(presetName, std::ios::binary);
-    if (!file) RaiseFFmpeg("Preset \"%s\" not found", presetName.c_str());
-    std::ostringstream content;
-    content << file.rdbuf();
-    text = content.str();
+    // A preset file is a few lines; a FIFO, a device or a huge file is refused unread.
+    constexpr size_t kMaxPresetBytes = 1 << 20;
+    std::string reason;
+    bool missing = false;
+    std::optional<std::string> content =
+        ReadSmallFile(presetName, kMaxPresetBytes, reason, &missing);
+    if (!content) {
+      if (missing) RaiseFFmpeg("Preset \"%s\" not found", presetName.c_str());
+      RaiseFFmpeg("Preset \"%s\" cannot be read: %s", presetName.c_str(), reason.c_str());
+    }
+    text = std::move(*content);
   }
   // Every line-break form becomes a line feed.
   std::string normalised;

@@ -10,9 +10,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <mutex>
 #include <optional>
 
+#include "media/small_file.h"
 #include "media/strings.h"
 
 namespace fs = std::filesystem;
@@ -86,26 +88,13 @@ TIniText ParseIni(std::string_view content) {
 }
 
 // Reads the whole file; nullopt when it does not exist, cannot be read or is no regular
-// file (a FIFO would block the reader, a device never ends).
+// file.
 std::optional<TIniText> LoadIni(const std::string& fileName) {
-  const int fd = open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct stat st {};
-  std::string content;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  while (ok) {
-    char buffer[16384];
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n > 0)
-      content.append(buffer, size_t(n));
-    else if (n == 0)
-      break;
-    else if (errno != EINTR)
-      ok = false;
-  }
-  close(fd);
-  if (!ok) return std::nullopt;
-  return ParseIni(content);
+  std::string reason;
+  const std::optional<std::string> content =
+      ReadSmallFile(fileName, std::numeric_limits<size_t>::max(), reason);
+  if (!content) return std::nullopt;
+  return ParseIni(*content);
 }
 
 // Index of the first line of the first section called `section`, or npos.

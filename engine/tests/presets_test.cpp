@@ -1,6 +1,7 @@
 // The built-in presets: all forty apply to a libx264 stream, and the encoder takes every
 // option they give.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -86,6 +87,38 @@ TEST(PresetLookup, ByCodecPrefixAnyCaseAndFromFiles) {
               unknown +
                   ": Invalid option or argument: \"no_such_option=1\", parsed as "
                   "\"no_such_option\" = \"1\"");
+  }
+}
+
+// Preset files are read whole: anything but a small regular file is refused without reading
+// from it (a FIFO with no writer would block the run, a device never ends).
+TEST(PresetLookup, FilesThatAreNoPresetFilesAreRefusedUnread) {
+  LoadEngineLibraries();
+  const std::string folder = TestFolder();
+  const std::string fifo = folder + "/fifo.ffpreset";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string huge = folder + "/huge.ffpreset";
+  {
+    std::ofstream file(huge);
+    file << std::string(2 << 20, '#');
+  }
+  const struct {
+    std::string Path, Message;
+  } cases[] = {
+      {fifo, "Preset \"" + fifo + "\" cannot be read: not a regular file"},
+      {"/dev/zero", "Preset \"/dev/zero\" cannot be read: not a regular file"},
+      {folder, "Preset \"" + folder + "\" cannot be read: not a regular file"},
+      {huge, "Preset \"" + huge + "\" cannot be read: larger than 1048576 bytes"},
+      {folder + "/none.ffpreset", "Preset \"" + folder + "/none.ffpreset\" not found"},
+  };
+  for (const auto& c : cases) {
+    TCustomTranscoder transcoder;
+    try {
+      transcoder.ParseOption("fpre", c.Path);
+      ADD_FAILURE() << c.Path;
+    } catch (const FFmpegException& e) {
+      EXPECT_EQ(std::string(e.what()), c.Message);
+    }
   }
 }
 
