@@ -257,54 +257,41 @@ bool TCustomPlayer::Open(const std::string& AFileName, TVideoOutput* AScreenHand
   return true;
 }
 
-void TCustomPlayer::DeliverPosition(PlaybackState& stream, int64_t pts) {
-  if (FDestroying || !OnPosition) return;
-  auto call = [&] {
-    if (!FDestroying && OnPosition) OnPosition(this, pts);
-  };
+// Runs `call` where events are delivered: on the main thread when TriggerEventInMainThread
+// (counted in DeliveringOnMain, so that a Stop from inside a handler does not wait for this
+// very delivery), else on the event thread. A handler's exception is logged, not passed on.
+void TCustomPlayer::DeliverEvent(PlaybackState& stream, const char* eventName,
+                                 const std::function<void()>& call) {
   try {
     if (TriggerEventInMainThread) {
       CallInMainThread([&] {
-        ++stream.DeliveringOnMain;
-        try {
-          call();
-        } catch (...) {
-          --stream.DeliveringOnMain;
-          throw;
-        }
-        --stream.DeliveringOnMain;
+        struct TCounted {
+          std::atomic<int>& Count;
+          explicit TCounted(std::atomic<int>& count) : Count(count) { ++Count; }
+          ~TCounted() { --Count; }
+        } counted(stream.DeliveringOnMain);
+        call();
       });
     } else {
       call();
     }
   } catch (const std::exception& e) {
-    GlobalLogger().Log(this, llError, std::string("Error occurs OnPosition: ") + e.what());
+    GlobalLogger().Log(this, llError, std::string("Error occurs ") + eventName + ": " + e.what());
   }
+}
+
+void TCustomPlayer::DeliverPosition(PlaybackState& stream, int64_t pts) {
+  if (FDestroying || !OnPosition) return;
+  DeliverEvent(stream, "OnPosition", [&] {
+    if (!FDestroying && OnPosition) OnPosition(this, pts);
+  });
 }
 
 void TCustomPlayer::DeliverState(PlaybackState& stream, TPlayState state) {
   if (FDestroying || !OnState) return;
-  auto call = [&] {
+  DeliverEvent(stream, "OnState", [&] {
     if (!FDestroying && OnState) OnState(this, state);
-  };
-  try {
-    if (TriggerEventInMainThread) {
-      CallInMainThread([&] {
-        ++stream.DeliveringOnMain;
-        try {
-          call();
-        } catch (...) {
-          --stream.DeliveringOnMain;
-          throw;
-        }
-        --stream.DeliveringOnMain;
-      });
-    } else {
-      call();
-    }
-  } catch (const std::exception& e) {
-    GlobalLogger().Log(this, llError, std::string("Error occurs OnState: ") + e.what());
-  }
+  });
 }
 
 void TCustomPlayer::SetState(PlaybackState& stream, TPlayState state) {

@@ -191,6 +191,8 @@ class TCustomPlayer : public TMediaComponent {
 
   // Calls from the playback threads.
   void SetState(PlaybackState& stream, TPlayState state);
+  void DeliverEvent(PlaybackState& stream, const char* eventName,
+                    const std::function<void()>& call);
   void DeliverPosition(PlaybackState& stream, int64_t pts);
   void DeliverState(PlaybackState& stream, TPlayState state);
 
