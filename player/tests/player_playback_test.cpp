@@ -267,11 +267,13 @@ TEST_F(PlayerPlayback, PlayWindowWithEndActionTwoReturnsToItsStart) {
         return false;
       },
       30s));
-  // It started at the window's start and never went far past its end.
+  // It started at the window's start and never went far past its end. The end is noticed
+  // where positions are delivered (the main thread's loop), which a loaded machine delays by
+  // some pictures; playing on to the title's end is the fault this catches.
   const auto pictures = output.Pictures();
   ASSERT_FALSE(pictures.empty());
   EXPECT_NEAR(double(pictures.front().PTS), 2000000, 40000);
-  for (const auto& picture : pictures) EXPECT_LT(picture.PTS, 4300000);
+  for (const auto& picture : pictures) EXPECT_LT(picture.PTS, 5000000);
 }
 
 TEST_F(PlayerPlayback, PlayWindowWithEndActionOneStops) {
