@@ -126,7 +126,9 @@ TEST_P(DamagedTitle, StreamsToItsEndAndReportsTheSectorsLost) {
       250 * (c.Keep == 1 ? firstGarbage : int(vobSectors * c.Keep) / 2) / vobSectors;
   EXPECT_GE(decoded.VideoFrames, framesBefore);
   EXPECT_LE(decoded.VideoFrames, 250);
-  if (c.Keep == 1) EXPECT_GE(decoded.VideoFrames, 250 - 40) << "only the garbage is lost";
+  if (c.Keep == 1) {
+    EXPECT_GE(decoded.VideoFrames, 250 - 40) << "only the garbage is lost";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(DiscG, DamagedTitle, ::testing::ValuesIn(kCases),
