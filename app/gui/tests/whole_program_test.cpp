@@ -513,7 +513,7 @@ int GreenPixels(const TRgbPicture& picture) {
   for (int y = 0; y < picture.Height; ++y)
     for (int x = 0; x < picture.Width; ++x) {
       const unsigned char* p = picture.At(x, y);
-      if (p[1] > p[0] + 40 && p[1] > p[2] + 40) ++count;
+      if (p[1] > p[0] + 25 && p[1] > p[2] + 25) ++count;
     }
   return count;
 }
