@@ -575,13 +575,15 @@ TEST_F(WholeProgram, EditorsChoicesReachTheConversion) {
   const std::string marks = OpenEditor(main, "v", "Water Mark");
   ASSERT_FALSE(marks.empty()) << "the watermark editor opens";
   const int px = 624;
-  Click(marks, px + 37, 36 + 13);  // Add Text
+  Click(marks, px + 20, 36 + 13);  // Add Text
   Xdo("type --delay 20 " + ShellQuote("E2E MARK"));
   Click(marks, px + 2, 284 + 12);  // the range bar's left end: the lower thumb stays at 0
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // a few pictures in
+  Screenshot(marks, "editor_watermark");  // the layer shows: its window is the whole title
   Repeat("Right", 4);
   Repeat("shift+Left", 6);
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // a few pictures in
-  Screenshot(marks, "editor_watermark");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Screenshot(marks, "editor_watermark_range");
   Click(marks, 784 + 44, 524 + 13);  // Ok
   ASSERT_TRUE(WaitGone("Water Mark", 30)) << "Ok takes the watermark";
 
