@@ -525,7 +525,8 @@ int GreenPixels(const TRgbPicture& picture) {
 // background, shown in the title's seconds 4 to 6. Title 1 then converts to the default
 // format (SWF, 320x240, letterboxed), and the output holds 8 s, a 16:9 picture between bars,
 // a darker picture than the disc's, and the watermark in title seconds 4 to 6 only (output
-// seconds 2 to 4). Screenshots of the three editors go to build/screenshots/.
+// seconds 2 to 5, the last second counting whole). Screenshots of the three editors go to
+// build/screenshots/.
 TEST_F(WholeProgram, EditorsChoicesReachTheConversion) {
   TChild program;
   ASSERT_TRUE(StartProgram(program));
@@ -546,7 +547,7 @@ TEST_F(WholeProgram, EditorsChoicesReachTheConversion) {
   std::this_thread::sleep_for(std::chrono::milliseconds(700));  // a few pictures in
   Screenshot(trim, "editor_trim");
   Click(trim, 714, 554);  // Ok
-  ASSERT_TRUE(WaitGone("Trim", 30)) << "Ok takes the trim";
+  ASSERT_TRUE(WaitGone("Trim", 60)) << "Ok takes the trim";
 
   // Crop: Up and Down stepped 38 times each (a step is about 1.9 source rows), then the
   // Effect tab (ctrl+Tab) and the brightness box typed.
@@ -567,7 +568,7 @@ TEST_F(WholeProgram, EditorsChoicesReachTheConversion) {
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the preview's refresh
   Screenshot(crop, "editor_crop_effect");
   Click(crop, 714, 570);  // Ok
-  ASSERT_TRUE(WaitGone("Crop", 30)) << "Ok takes the crop and the brightness";
+  ASSERT_TRUE(WaitGone("Crop", 60)) << "Ok takes the crop and the brightness";
 
   // Watermark: Add Text opens the row's in-place editor; the text is typed, and a click on
   // the time range bar ends the editing and gives the bar the focus: its lower thumb four
@@ -585,7 +586,7 @@ TEST_F(WholeProgram, EditorsChoicesReachTheConversion) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   Screenshot(marks, "editor_watermark_range");
   Click(marks, 784 + 44, 524 + 13);  // Ok
-  ASSERT_TRUE(WaitGone("Water Mark", 30)) << "Ok takes the watermark";
+  ASSERT_TRUE(WaitGone("Water Mark", 60)) << "Ok takes the watermark";
 
   // Convert title 1 to the default format.
   Focus(main);
