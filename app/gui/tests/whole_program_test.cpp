@@ -521,7 +521,7 @@ int GreenPixels(const TRgbPicture& picture) {
 // The three editors as a person uses them, on title 1 of fixture disc A (12 s, dark blue):
 // the trim editor's range bar is clicked at 2 s and 10 s; the crop editor's Up and Down spins
 // are stepped with the arrow keys (about 72 source rows each) and its brightness typed as
-// 128 (of 256 untouched); the watermark editor gets a text with its default green
+// 128 (of 255 untouched); the watermark editor gets a text with its default green
 // background, shown in the title's seconds 4 to 6. Title 1 then converts to the default
 // format (SWF, 320x240, letterboxed), and the output holds 8 s, a 16:9 picture between bars,
 // a darker picture than the disc's, and the watermark in title seconds 4 to 6 only (output
