@@ -1,5 +1,6 @@
 #include "app/core/effects.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <string>
@@ -79,7 +80,10 @@ void ConversionHook(THookInfo& AHookInfo, const TlvFilesRecord& ARecord,
                     TConversionHookCache& ACache) {
   if (!AHookInfo.Bitmap) return;
   try {
-    ApplyTitleEffects(*AHookInfo.Bitmap, AHookInfo.PTS, ARecord, ACache);
+    // The hook's times count from the trim's start (where the input was opened); the
+    // watermarks' windows are in the title's seconds, as the watermark editor shows them.
+    const int64_t titleTime = AHookInfo.PTS + std::max<int64_t>(0, ARecord.TrimStart);
+    ApplyTitleEffects(*AHookInfo.Bitmap, titleTime, ARecord, ACache);
   } catch (const std::exception& e) {
     GlobalLogger().Log(&ACache, llError, std::string("Error occurs OnCustomHook: ") + e.what());
     AHookInfo.Update = false;

@@ -65,7 +65,9 @@ class TConversionHookCache {
 void ApplyTitleEffects(TBitmap& frame, int64_t pts, const TlvFilesRecord& record,
                        TConversionHookCache& cache);
 
-// The custom-hook handler for one frame of the record's title. The conversion component
+// The custom-hook handler for one frame of the record's title. The frame's PTS counts from
+// where the conversion started reading, the record's TrimStart; the watermarks are placed in
+// time by the title's own seconds (PTS + TrimStart). The conversion component
 // holds the frame's canvas while its hook event runs, so the handler does not take it again
 // (the canvas lock is not recursive). Never throws: a failure is logged as "Error occurs
 // OnCustomHook: " and the reason at error level, the frame goes on unchanged (Update false), and

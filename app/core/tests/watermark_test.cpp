@@ -361,6 +361,29 @@ TEST_F(Watermarks, TextShowsOnlyInItsTimeWindow) {
   }
 }
 
+// A trimmed title is read from its trim's start, and the hook's times count from there; the
+// window stays on the title's seconds 5 to 5 (here 3 s into the output).
+TEST_F(Watermarks, TimeWindowIsInTheTitlesSecondsWhenTrimmed) {
+  TlvFilesRecord record;
+  record.TrimStart = 2'000'000;
+  record.TrimLength = 6'000'000;
+  auto mark = TextMark("HH", 10, 10, 100, 50, 255);
+  mark->StartTime = 5;
+  mark->EndTime = 5;
+  record.WaterMarks = {mark};
+  TConversionHookCache cache;
+  const TBitmap frame = Filled(200, 80, {0, 0, 0});
+  for (auto [pts, shows] : {std::pair<int64_t, bool>{0, false},
+                            {2'999'999, false},
+                            {3'000'000, true},
+                            {3'999'999, true},
+                            {4'000'000, false},
+                            {5'500'000, false}}) {
+    auto [out, info] = RunHook(frame, pts, record, cache);
+    EXPECT_EQ(Diff(out, frame).count > 0, shows) << pts;
+  }
+}
+
 TEST_F(Watermarks, CachedTextMatchesAFreshRenderingAndFollowsEdits) {
   TlvFilesRecord record;
   auto mark = TextMark("Ab", 7, 9, 90, 40, 200);

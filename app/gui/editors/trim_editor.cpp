@@ -97,6 +97,9 @@ void TfrmTrim::BuildControls() {
   FPreview->OnDrawTrack = [](TTrackBar2* bar, QPainter& p) {
     p.fillRect(QRect(0, 0, bar->width(), 20), kBarBack);
   };
+  // The thumb's drawing fills the whole bar (played and rest), not only the thumb's place,
+  // so a move repaints all of it; the bar's own partial repaint left stale pieces behind.
+  FPreview->OnChange = [](TTrackBar2* bar) { bar->update(); };
   FPreview->OnDrawThumb = [](TTrackBar2* bar, QPainter& p, int x, int) {
     p.fillRect(QRect(5, 6, x + 5, 8), kPlayed);
     p.fillRect(QRect(x + 13, 6, bar->width() - 6 - (x + 13), 8), kRest);

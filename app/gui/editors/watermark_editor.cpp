@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -218,10 +219,28 @@ void TfrmWaterMark::BuildControls() {
     return b;
   };
   FAddText = button("Add Text", "btnAddText", px, 36, 74);
-  FAddImage = button("Add Image", "btnAddImage", px + 78, 36, 94);
-  FDelete = button("Delete", "btnDelete", px + 176, 36, 62);
-  FUp = button("Up", "btnUp", px + 242, 36, 44);
-  FDown = button("Down", "btnDown", px + 290, 36, 58);
+  FAddImage = button("Add Image", "btnAddImage", px, 36, 94);
+  FDelete = button("Delete", "btnDelete", px, 36, 62);
+  FUp = button("Up", "btnUp", px, 36, 44);
+  FDown = button("Down", "btnDown", px, 36, 58);
+  {
+    // Each as wide as its caption needs with the narrow padding the style sheet gives these
+    // five (fixed widths clipped the captions), what is left of the panel's width shared out.
+    QPushButton* const row[5] = {FAddText, FAddImage, FDelete, FUp, FDown};
+    constexpr int kPadding = 2 * 6 + 2 + 2, kGap = 4, kPanel = 304;
+    int widths[5], needed = 4 * kGap;
+    for (int i = 0; i < 5; ++i) {
+      widths[i] = row[i]->fontMetrics().horizontalAdvance(row[i]->text()) + kPadding;
+      needed += widths[i];
+    }
+    const int spare = std::max(0, kPanel - needed);
+    int x = px;
+    for (int i = 0; i < 5; ++i) {
+      const int w = widths[i] + spare / 5 + (i < spare % 5 ? 1 : 0);
+      row[i]->setGeometry(x, 36, w, 26);
+      x += w + kGap;
+    }
+  }
   connect(FAddText, &QPushButton::clicked, this, [this] { AddText(); });
   connect(FAddImage, &QPushButton::clicked, this, [this] { AddImage(); });
   connect(FDelete, &QPushButton::clicked, this, [this] { DeleteRow(); });

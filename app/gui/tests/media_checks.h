@@ -19,3 +19,16 @@ std::string DiscFImage();
 double ToneFrequency(const std::string& file, double from = 0.5);
 // How long a media file plays (decoded), -1 when it cannot be read.
 double MediaDuration(const std::string& file);
+
+// One decoded picture as 8-bit RGB, rows top to bottom; empty when it cannot be read.
+struct TRgbPicture {
+  int Width = 0, Height = 0;
+  std::string Pixels;  // Width * Height * 3 bytes
+  bool Empty() const { return Pixels.empty(); }
+  const unsigned char* At(int x, int y) const {
+    return reinterpret_cast<const unsigned char*>(Pixels.data()) + (size_t(y) * Width + x) * 3;
+  }
+};
+// The first picture of a media file's video at or after `seconds` (decoded up to it, so exact
+// in files that cannot seek well, such as SWF).
+TRgbPicture DecodeRgbPicture(const std::string& file, double seconds);

@@ -243,6 +243,28 @@ class WholeProgram : public ::testing::Test {
     EXPECT_EQ(program.Wait(std::chrono::seconds(60)), 0) << ReadFile(Folder + "/dvdswf.log");
   }
 
+  // A left click at (x, y) of a window's own area.
+  void Click(const std::string& window, int x, int y) {
+    Xdo("mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) +
+        " click 1");
+  }
+  // A key pressed `times` times.
+  void Repeat(const std::string& key, int times) {
+    std::string keys;
+    for (int i = 0; i < times; ++i) keys += (i ? " " : "") + key;
+    Keys(keys);
+  }
+  // Opens one of the Edit menu's editors (its accelerator key) for the selected row and
+  // returns its window once it shows.
+  std::string OpenEditor(const std::string& main, const std::string& key,
+                         const std::string& title) {
+    Focus(main);
+    Keys("alt+e");
+    if (WaitWindow("Edit", 20).empty()) return std::string();
+    Keys(key);
+    return WaitWindow(title, 60);
+  }
+
   std::string Folder, Home, Config, Screenshots, Display, Opened, PowerOff;
   TChild Xvfb;
 };
@@ -459,6 +481,162 @@ TEST_F(WholeProgram, MainWindowSnapshotWritesOnlyTheChosenFiles) {
   for (const auto& entry : fs::directory_iterator(snaps)) files.push_back(entry.path().filename());
   EXPECT_EQ(files, std::vector<std::string>{"Snapshot_small.jpg"});
   EXPECT_NE(ReadFile(Opened).find(snaps), std::string::npos) << "the snapshot folder is opened";
+  Exit(main, program);
+}
+
+// What the editors' checks look for in a decoded picture.
+int Luma(const unsigned char* rgb) {
+  return (299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2]) / 1000;
+}
+// The mean luma of a w x h patch at (x, y).
+double PatchLuma(const TRgbPicture& picture, int x, int y, int w, int h) {
+  double sum = 0;
+  for (int row = y; row < y + h; ++row)
+    for (int column = x; column < x + w; ++column) sum += Luma(picture.At(column, row));
+  return sum / (double(w) * h);
+}
+// The rows from the first to the last one that is not black in `column`: the picture's height
+// between letterbox bars.
+int PictureRows(const TRgbPicture& picture, int column) {
+  int first = -1, last = -1;
+  for (int y = 0; y < picture.Height; ++y)
+    if (Luma(picture.At(column, y)) > 24) {
+      if (first < 0) first = y;
+      last = y;
+    }
+  return first < 0 ? 0 : last - first + 1;
+}
+// Pixels that are plainly green: the text watermark's green background box. The title's own
+// picture is dark blue and white, so it has none.
+int GreenPixels(const TRgbPicture& picture) {
+  int count = 0;
+  for (int y = 0; y < picture.Height; ++y)
+    for (int x = 0; x < picture.Width; ++x) {
+      const unsigned char* p = picture.At(x, y);
+      if (p[1] > p[0] + 25 && p[1] > p[2] + 25) ++count;
+    }
+  return count;
+}
+
+// The three editors as a person uses them, on title 1 of fixture disc A (12 s, dark blue):
+// the trim editor's range bar is clicked at 2 s and 10 s; the crop editor's Up and Down spins
+// are stepped with the arrow keys (about 72 source rows each) and its brightness typed as
+// 128 (of 255 untouched); the watermark editor gets a text with its default green
+// background, shown in the title's seconds 4 to 6. Title 1 then converts to the default
+// format (SWF, 320x240, letterboxed), and the output holds 8 s, a 16:9 picture between bars,
+// a darker picture than the disc's, and the watermark in title seconds 4 to 6 only (output
+// seconds 2 to 5, the last second counting whole). Screenshots of the three editors go to
+// build/screenshots/.
+TEST_F(WholeProgram, EditorsChoicesReachTheConversion) {
+  TChild program;
+  ASSERT_TRUE(StartProgram(program));
+  const std::string main = WaitWindow("Korvel DVD to SWF Converter");
+  ASSERT_FALSE(main.empty()) << ReadFile(Folder + "/dvdswf.log");
+  OpenImage(main, DiscAImage());
+  // Titles 2 and 3 unchecked; title 1 selected.
+  Keys("Down space Down space Home");
+
+  // Trim: the range bar's marks at 2 s and 10 s of the 12 s title. The bar is 838 pixels
+  // wide and its marks are 16 wide: a press at x puts the start at (x - 8) / 838 * 12 s and
+  // the end at (x - 8) / 822 * 12 s, whole seconds truncated; both presses aim mid-second.
+  const std::string trim = OpenEditor(main, "t", "Trim");
+  ASSERT_FALSE(trim.empty()) << "the trim editor opens";
+  const int barLeft = 32, barMiddle = 473 + 10;
+  Click(trim, barLeft + 183, barMiddle);
+  Click(trim, barLeft + 727, barMiddle);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // a few pictures in
+  Screenshot(trim, "editor_trim");
+  Click(trim, 714, 554);  // Ok
+  ASSERT_TRUE(WaitGone("Trim", 60)) << "Ok takes the trim";
+
+  // Crop: Up and Down stepped 38 times each (a step is about 1.9 source rows), then the
+  // Effect tab (ctrl+Tab) and the brightness box typed.
+  const std::string crop = OpenEditor(main, "c", "Crop");
+  ASSERT_FALSE(crop.empty()) << "the crop editor opens";
+  const int page = 376 + 27;                        // the tab page's top, below the tab bar
+  Click(crop, 20 + 150 + 52 + 30, page + 10 + 13);  // the Up spin
+  Repeat("Up", 38);
+  Click(crop, 20 + 150 + 52 + 30, page + 80 + 13);  // the Down spin
+  Repeat("Up", 38);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  Screenshot(crop, "editor_crop");
+  Keys("ctrl+Tab");
+  Click(crop, 20 + 10 + 310 + 30, page + 12 + 13);  // the brightness box
+  Keys("ctrl+a");
+  Xdo("type --delay 20 128");
+  Keys("Tab");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the preview's refresh
+  Screenshot(crop, "editor_crop_effect");
+  Click(crop, 714, 570);  // Ok
+  ASSERT_TRUE(WaitGone("Crop", 60)) << "Ok takes the crop and the brightness";
+
+  // Watermark: Add Text opens the row's in-place editor; the text is typed, and a click on
+  // the time range bar ends the editing and gives the bar the focus: its lower thumb four
+  // seconds right, its upper one (shift) six seconds left.
+  const std::string marks = OpenEditor(main, "v", "Water Mark");
+  ASSERT_FALSE(marks.empty()) << "the watermark editor opens";
+  const int px = 624;
+  Click(marks, px + 20, 36 + 13);  // Add Text
+  Xdo("type --delay 20 " + ShellQuote("E2E MARK"));
+  Click(marks, px + 2, 284 + 12);  // the range bar's left end: the lower thumb stays at 0
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // a few pictures in
+  Screenshot(marks, "editor_watermark");  // the layer shows: its window is the whole title
+  Repeat("Right", 4);
+  Repeat("shift+Left", 6);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Screenshot(marks, "editor_watermark_range");
+  Click(marks, 784 + 44, 524 + 13);  // Ok
+  ASSERT_TRUE(WaitGone("Water Mark", 60)) << "Ok takes the watermark";
+
+  // Convert title 1 to the default format.
+  Focus(main);
+  Keys("alt+s");
+  ASSERT_FALSE(WaitWindow("Progress", 60).empty()) << "the progress window opens";
+  ASSERT_TRUE(WaitGone("Progress", 300)) << "the run reaches its end";
+  const std::string folder = Home + "/videoconverter";
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path());
+  ASSERT_EQ(files.size(), 1u) << "title 1 alone";
+  const std::string out = files[0];
+  EXPECT_EQ(fs::path(out).extension(), ".swf");
+
+  // The trimmed length, within a picture or two (25 per second).
+  EXPECT_NEAR(MediaDuration(out), 8.0, 0.1) << out;
+
+  // The crop: 720 x 432 of the 4:3 picture is shown 16:9, so 320 x 180 between bars in the
+  // 320 x 240 frame (a spin step is not a whole number of rows: two rows either way).
+  const TRgbPicture still = DecodeRgbPicture(out, 1.0);
+  ASSERT_FALSE(still.Empty()) << out;
+  EXPECT_EQ(still.Width, 320);
+  EXPECT_EQ(still.Height, 240);
+  EXPECT_NEAR(PictureRows(still, still.Width / 8), 180, 4) << "letterboxed to the crop's shape";
+
+  // Brightness 128: the ground is darker than the disc's own (the source picture, decoded by
+  // FFmpeg), and by about half.
+  const TRgbPicture source = DecodeRgbPicture(DiscAFolder() + "/VIDEO_TS/VTS_01_1.VOB", 3.0);
+  ASSERT_FALSE(source.Empty());
+  const double sourceGround = PatchLuma(source, 40, 250, 40, 80);
+  const double outputGround = PatchLuma(still, 16, 100, 20, 40);
+  EXPECT_LT(outputGround, 0.75 * sourceGround)
+      << "output " << outputGround << ", disc " << sourceGround;
+
+  // The watermark in title seconds 4 to 6 (output 2 to 5, the end second being whole), and
+  // nowhere else.
+  struct TCase {
+    double At;  // output seconds
+    bool Shown;
+  };
+  for (const TCase& c : {TCase{1.0, false}, TCase{2.5, true}, TCase{4.5, true}, TCase{5.5, false},
+                         TCase{7.0, false}}) {
+    const TRgbPicture picture = DecodeRgbPicture(out, c.At);
+    ASSERT_FALSE(picture.Empty()) << c.At;
+    const int green = GreenPixels(picture);
+    if (c.Shown)
+      EXPECT_GT(green, 200) << "the watermark at " << c.At << " s";
+    else
+      EXPECT_EQ(green, 0) << "no watermark at " << c.At << " s";
+  }
+
   Exit(main, program);
 }
 
