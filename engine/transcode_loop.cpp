@@ -117,8 +117,10 @@ void TCustomTranscoder::TranscodeLoop() {
       for (const auto& ost : run.OutputStreams)
         if (ost.FileIndex == fileIndex && ReachedMaxFrames(ost)) fileIndex = -1;
     } else {
-      // Without input sync the next input is the one whose output lags most, as written.
-      if (!s.InputSync && run.Files.size() > 1) SyncStage();
+      // Without input sync the next input is the one whose output lags most, as written so
+      // far; with one input every stream leads to it, and the stage need not be waited for.
+      const bool byOutput = !s.InputSync && run.Files.size() > 1;
+      if (byOutput) SyncStage();
       double best = 1e300;
       for (const auto& ost : run.OutputStreams) {
         const TInputStreamRun& ist = run.InputStreams[size_t(ost.SourceIndex)];
@@ -129,7 +131,7 @@ void TCustomTranscoder::TranscodeLoop() {
           break;
         }
         if (file.Eof) continue;
-        const double position = s.InputSync ? double(ist.Pts) / AV_TIME_BASE : ost.OutputTime;
+        const double position = !byOutput ? double(ist.Pts) / AV_TIME_BASE : ost.OutputTime;
         if (position < best) {
           best = position;
           fileIndex = ist.FileIndex;

@@ -144,8 +144,9 @@ struct TSameBytesCase {
   TOptionList Options;
   std::string Extension;
   bool Hook = false;  // a custom hook that draws
-  bool Join = false;  // two inputs joined into one output
+  bool Join = false;  // the second input joined after the first
   int Title = 1;      // of disc A
+  int Second = 0;     // a second input, title 3 of disc A (0: none)
 };
 
 class EncodeStageConversionTest : public ::testing::TestWithParam<TSameBytesCase> {
@@ -164,8 +165,8 @@ class EncodeStageConversionTest : public ::testing::TestWithParam<TSameBytesCase
     TCustomTranscoder transcoder;
     transcoder.SetEncodeStage(stage);
     EXPECT_TRUE(transcoder.OpenInputFile(DiscAVob(c.Title)));
-    if (c.Join) {
-      EXPECT_TRUE(transcoder.OpenInputFile(DiscAVob(3)));
+    if (c.Second) {
+      EXPECT_TRUE(transcoder.OpenInputFile(DiscAVob(c.Second)));
     }
     ApplyOptions(transcoder, c.Options);
     EXPECT_GE(transcoder.OpenOutputFile(output, c.Join), 1) << transcoder.LastError();
@@ -236,7 +237,15 @@ INSTANTIATE_TEST_SUITE_P(
                        "flv"},
         TSameBytesCase{"stream_copy", {{"vcodec", "copy"}, {"acodec", "copy"}}, "vob"},
         TSameBytesCase{"hook", {{"s", "320x240"}, {"ar", "44100"}}, "flv", true},
-        TSameBytesCase{"join", {{"vcodec", "mpeg4"}, {"acodec", "mp2"}}, "avi", false, true, 2}),
+        TSameBytesCase{"join", {{"vcodec", "mpeg4"}, {"acodec", "mp2"}}, "avi", false, true, 2, 3},
+        // Two inputs side by side: the next packet comes from the input whose output lags.
+        TSameBytesCase{"two_inputs",
+                       {{"map", "0:1"}, {"map", "1:2"}, {"s", "320x240"}, {"ar", "44100"}},
+                       "flv",
+                       false,
+                       false,
+                       2,
+                       1}),
     [](const auto& info) { return info.param.Label; });
 
 class EncodeStageFailureTest : public ::testing::Test {
