@@ -1,6 +1,7 @@
 // Transcoder benchmark, run by hand (not by CI):
 //
 //   transcode_bench [--repeat N] [--folder DIR] [--scenario flv|x264|hook|all]
+//                   [--stage on|off]
 //
 // Makes a 60 s DVD-like MPEG-2 program stream (720x576, 25 fps, AC-3) once, then converts it
 // with this engine's transcoder and with Debian's ffmpeg program at the same settings, in
@@ -10,6 +11,8 @@
 // and the ratio of a run with a do-nothing custom hook to one without (scenario (a)).
 // Targets: (a) time <= 0.85 and peak RSS <= 1.10 x ffmpeg's; (b) time <= 1.03, peak RSS
 // <= 1.2; hook <= 1.05. Every ratio is the median over alternating pairs of this one run.
+// "--stage off" converts with encoding and muxing on the conversion thread (the engine's
+// serial way), for the figures before and after the encoding stage.
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -89,7 +92,7 @@ double Median(std::vector<double> values) {
 
 // The child side: one conversion with this engine.
 int ConvertHere(const std::string& scenarioName, const std::string& input,
-                const std::string& output, bool hook) {
+                const std::string& output, bool hook, bool stage) {
   if (!GlobalLoader().LoadLibraries(ConverterLibraries)) {
     std::fprintf(stderr, "%s\n", GlobalLoader().LastError().c_str());
     return 2;
@@ -107,6 +110,7 @@ int ConvertHere(const std::string& scenarioName, const std::string& input,
     return 2;
   }
   if (hook) transcoder.OnCustomHook = [](THookInfo&) {};
+  transcoder.SetEncodeStage(stage);
   if (!transcoder.Start()) return 2;
   transcoder.Run();
   if (transcoder.Failed()) {
@@ -134,11 +138,13 @@ void MakeInput(const std::string& path) {
 
 int main(int argc, char** argv) {
   if (argc == 6 && std::string(argv[1]) == "--convert")
-    return ConvertHere(argv[2], argv[3], argv[4], std::string(argv[5]) == "hook");
+    return ConvertHere(argv[2], argv[3], argv[4], std::string(argv[5]).rfind("hook", 0) == 0,
+                       std::string(argv[5]).find("serial") == std::string::npos);
 
   int repeat = 5;
   std::string folder = (fs::temp_directory_path() / "dvdswf_transcode_bench").string();
   std::string which = "all";
+  bool stage = true;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "--repeat")
@@ -147,6 +153,8 @@ int main(int argc, char** argv) {
       folder = argv[i + 1];
     else if (option == "--scenario")
       which = argv[i + 1];
+    else if (option == "--stage")
+      stage = std::string(argv[i + 1]) != "off";
   }
   fs::create_directories(folder);
   const std::string input = folder + "/dvd_like_60s.vob";
@@ -155,8 +163,8 @@ int main(int argc, char** argv) {
 
   auto ours = [&](const TScenario& scenario, bool hook) {
     const std::string output = folder + "/ours." + scenario.Extension;
-    TMeasure m =
-        RunProcess({self, "--convert", scenario.Name, input, output, hook ? "hook" : "plain"});
+    TMeasure m = RunProcess({self, "--convert", scenario.Name, input, output,
+                             std::string(hook ? "hook" : "plain") + (stage ? "" : "-serial")});
     if (!m.Ok) std::fprintf(stderr, "our conversion (%s) failed\n", scenario.Name);
     return m;
   };

@@ -82,6 +82,7 @@ void TCustomTranscoder::DoVideoStats(TOutputStreamRun& ost, int64_t frameSize) {
 }
 
 void TCustomTranscoder::Report(bool isLast, int inputIndex) {
+  SyncStage();  // sizes, qualities and times as written so far
   auto& s = FSettings;
   TRunState& run = *FRun;
   auto& logger = GlobalLogger();

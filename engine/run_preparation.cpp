@@ -154,11 +154,14 @@ void TCustomTranscoder::CloseCodec(AVCodecContext* context) {
 
 void TCustomTranscoder::CloseOpenCodecs() {
   if (!FRun) return;
+  // After a failure the stage may still hold work; it ends before the encoders close.
+  FRun->Stage.reset();
   for (auto& ost : FRun->OutputStreams) CloseCodec(ost.OwnedEncoder.get());
   for (auto& ist : FRun->InputStreams) CloseCodec(ist.Decoder.get());
 }
 
 void TCustomTranscoder::PrepareRun() {
+  if (FRun) FRun->Stage.reset();
   FRun = std::make_unique<TRunState>();
   FRunReport.clear();
   FHookDisabled = false;
@@ -172,6 +175,11 @@ void TCustomTranscoder::PrepareRun() {
   MakeBitstreamFilters();
   WriteHeaders();
   DescribeRun();
+  // Encoding and muxing move to a thread of their own, except where the loop reads back
+  // what they wrote after every picture: the per-picture statistics file and the file-size
+  // limit would wait for the stage each time.
+  if (FEncodeStage && FSettings.VStatsFileName.empty() && !FSettings.LimitFileSize)
+    FRun->Stage = std::make_unique<TEncodeStage>([this](TStageJob& job) { RunStageJob(job); });
 }
 
 // The run's table of every input stream, in file order.

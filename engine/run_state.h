@@ -11,6 +11,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "engine/encode_stage.h"
 #include "engine/hook_lookahead.h"
 #include "engine/transcoder.h"
 #include "media/ffmpeg_ptr.h"
@@ -80,6 +81,9 @@ struct TOutputStreamRun {
   // only when all of them are still held.
   std::vector<AVFramePtr> TempPictures;
   bool UsesFilters = false;
+  // The pixel shape last asked of the encoder (on the stream owning it), so that only a
+  // change goes to the encoding stage.
+  AVRational AskedAspect{0, 0};
 
   // Audio
   AVAudioFifoPtr Fifo;
@@ -96,6 +100,7 @@ struct TOutputStreamRun {
   std::string PassStats;  // pass-2 statistics given to the encoder
   std::vector<AVBSFContextPtr> Filters;
 
+  // Written by the encoding stage; the loop reads them after SyncStage.
   // Muxing position: end of the last written packet, seconds.
   double OutputTime = 0;
   int Quality = 0;  // of the last coded picture (lambda units)
@@ -118,13 +123,17 @@ struct TRunState {
 
   std::vector<uint8_t> SubtitleBuffer;  // 1 MiB, made at the first subtitle
   AVPacketPtr Packet = MakePacket();
-  AVPacketPtr OutPacket = MakePacket();
   AVFramePtr Decoded = MakeFrame();
   AVFramePtr Filtered = MakeFrame();
   AVFramePtr EncodeFrame = MakeFrame();
   // The custom hook's converters and the picture converted ahead. Last, so that a
   // conversion still underway ends before anything else of the run goes.
   THookLookahead Hook;
+  // The encoder's receiving packet, used by the encoding stage alone.
+  AVPacketPtr StagePacket = MakePacket();
+  // Encoding and muxing on their own thread (null: on the run's thread). Last of all: the
+  // thread ends, discarding what still waits, before the encoders and muxers go.
+  std::unique_ptr<TEncodeStage> Stage;
 
   // The index in InputStreams of stream `stream` of input file `file`, or -1.
   int InputStreamIndex(int file, int stream) const {

@@ -81,8 +81,19 @@ std::string ErrorText(const std::string& name, int code) {
 
 void TCustomTranscoder::Transcode() {
   PrepareRun();
-  TranscodeLoop();
-  EndRun();
+  try {
+    TranscodeLoop();
+    EndRun();
+  } catch (...) {
+    // What the loop handed to the stage before it failed would have been encoded before the
+    // failure on one thread: a failure in that work is the run's failure.
+    SyncStage();
+    throw;
+  }
+}
+
+void TCustomTranscoder::SyncStage() {
+  if (FRun && FRun->Stage) FRun->Stage->Drain();
 }
 
 bool TCustomTranscoder::ReachedMaxFrames(const TOutputStreamRun& ost) const {
@@ -106,6 +117,10 @@ void TCustomTranscoder::TranscodeLoop() {
       for (const auto& ost : run.OutputStreams)
         if (ost.FileIndex == fileIndex && ReachedMaxFrames(ost)) fileIndex = -1;
     } else {
+      // Without input sync the next input is the one whose output lags most, as written so
+      // far; with one input every stream leads to it, and the stage need not be waited for.
+      const bool byOutput = !s.InputSync && run.Files.size() > 1;
+      if (byOutput) SyncStage();
       double best = 1e300;
       for (const auto& ost : run.OutputStreams) {
         const TInputStreamRun& ist = run.InputStreams[size_t(ost.SourceIndex)];
@@ -116,7 +131,7 @@ void TCustomTranscoder::TranscodeLoop() {
           break;
         }
         if (file.Eof) continue;
-        const double position = s.InputSync ? double(ist.Pts) / AV_TIME_BASE : ost.OutputTime;
+        const double position = !byOutput ? double(ist.Pts) / AV_TIME_BASE : ost.OutputTime;
         if (position < best) {
           best = position;
           fileIndex = ist.FileIndex;
@@ -249,6 +264,7 @@ bool TCustomTranscoder::JoinEndOfInput(int k) {
   run.EncodersContinue = !last;
   FlushInputStreams(k, true);
   run.EncodersContinue = false;
+  SyncStage();  // the output times below are those of the written packets
   // 4. Frame numbering, sample count and the sound not yet encoded continue in the next
   // entry.
   const int perEntry = run.StreamsPerEntry;
@@ -295,8 +311,13 @@ bool TCustomTranscoder::JoinEndOfInput(int k) {
 }
 
 void TCustomTranscoder::EndRun() {
-  // 1. Flush decoders and, through them, encoders.
+  // 1. Flush decoders and, through them, encoders; the stage finishes what it was given
+  // (also after a stop, so that the file plays) and ends.
   FlushInputStreams(-1, false);
+  if (FRun->Stage) {
+    FRun->Stage->Drain();
+    FRun->Stage.reset();
+  }
   // 2. Trailers (in join mode once).
   for (int o = 0; o < OutputCount(); ++o) {
     if (FJoin && o > 0) break;
@@ -552,7 +573,7 @@ void TCustomTranscoder::HandOnFrame(TInputStreamRun& ist, int istIndex, AVFrame*
         for (auto& ost : run.OutputStreams)
           if (ost.SourceIndex == istIndex && ost.EncodingNeeded &&
               filtered->sample_aspect_ratio.num && !s.FrameAspectRatioGiven)
-            run.Encoder(ost)->sample_aspect_ratio = filtered->sample_aspect_ratio;
+            SetEncoderAspect(ost, filtered->sample_aspect_ratio);
         feed(filtered);
       }
       av_frame_unref(filtered);
@@ -570,14 +591,12 @@ void TCustomTranscoder::CopyPacket(int istIndex, const AVPacket* pkt) {
     if (ost.SourceIndex != istIndex || ost.EncodingNeeded) continue;
     if (ost.FramesWritten == 0 && !(pkt->flags & AV_PKT_FLAG_KEY) && !s.CopyInitialNonKeyFrames)
       continue;
-    const AVMediaType type = ost.Setup->Type;
-    if (type == AVMEDIA_TYPE_VIDEO) {
-      FVideoSize += pkt->size;
-      ++ost.NextFrameIndex;
-    } else if (type == AVMEDIA_TYPE_AUDIO) {
-      FAudioSize += pkt->size;
-    }
-    AVPacket* out = run.OutPacket.get();
+    if (ost.Setup->Type == AVMEDIA_TYPE_VIDEO) ++ost.NextFrameIndex;
+    TStageJob job;
+    job.Kind = TStageJob::TKind::Copy;
+    job.Stream = StreamIndex(ost);
+    job.Packet = MakePacket();
+    AVPacket* out = job.Packet.get();
     if (av_packet_ref(out, pkt) < 0) throw FFmpegException("av_mallocz fail");
     const AVRational in = ist.Stream->time_base, outBase = ost.Stream->time_base;
     const int64_t start = av_rescale_q(s.StartTime, AV_TIME_BASE_Q, outBase);
@@ -587,8 +606,7 @@ void TCustomTranscoder::CopyPacket(int istIndex, const AVPacket* pkt) {
                                            : av_rescale_q(pkt->dts, in, outBase)) -
                start;
     out->duration = av_rescale_q(pkt->duration, in, outBase);
-    WriteFrame(ost, out);
-    av_packet_unref(out);
+    Submit(std::move(job));
     ++ost.FramesWritten;
     CountFrame(ost);
   }
@@ -665,7 +683,64 @@ void TCustomTranscoder::CountFrame(const TOutputStreamRun& ost) {
   if (!FRunReport.empty()) ++FRunReport[ReportIndex(ost)].Frames;
 }
 
+int TCustomTranscoder::StreamIndex(const TOutputStreamRun& ost) const {
+  return int(&ost - FRun->OutputStreams.data());
+}
+
 int64_t TCustomTranscoder::Encode(TOutputStreamRun& ost, AVFrame* frame) {
+  TStageJob job;
+  job.Stream = StreamIndex(ost);
+  if (frame) {
+    job.Frame = MakeFrame();
+    av_frame_move_ref(job.Frame.get(), frame);
+  }
+  return Submit(std::move(job));
+}
+
+void TCustomTranscoder::SetEncoderAspect(TOutputStreamRun& ost, AVRational aspect) {
+  TOutputStreamRun& owner = FRun->OutputStreams[size_t(ost.EncoderOwner)];
+  if (av_cmp_q(owner.AskedAspect, aspect) == 0 && owner.AskedAspect.den) return;
+  owner.AskedAspect = aspect;
+  TStageJob job;
+  job.Kind = TStageJob::TKind::Aspect;
+  job.Stream = StreamIndex(ost);
+  job.Aspect = aspect;
+  Submit(std::move(job));
+}
+
+int64_t TCustomTranscoder::Submit(TStageJob&& job) {
+  if (FRun->Stage) {
+    FRun->Stage->Push(std::move(job));
+    return 0;
+  }
+  return RunStageJob(job);
+}
+
+// On the stage's thread (or the run's, without a stage).
+int64_t TCustomTranscoder::RunStageJob(TStageJob& job) {
+  TRunState& run = *FRun;
+  TOutputStreamRun& ost = run.OutputStreams[size_t(job.Stream)];
+  switch (job.Kind) {
+    case TStageJob::TKind::Encode:
+      return EncodeNow(ost, job.Frame.get());
+    case TStageJob::TKind::Copy:
+      if (ost.Setup->Type == AVMEDIA_TYPE_VIDEO)
+        FVideoSize += job.Packet->size;
+      else if (ost.Setup->Type == AVMEDIA_TYPE_AUDIO)
+        FAudioSize += job.Packet->size;
+      WriteFrame(ost, job.Packet.get());
+      return 0;
+    case TStageJob::TKind::Write:
+      WriteFrame(ost, job.Packet.get());
+      return 0;
+    case TStageJob::TKind::Aspect:
+      if (AVCodecContext* enc = run.Encoder(ost)) enc->sample_aspect_ratio = job.Aspect;
+      return 0;
+  }
+  return 0;
+}
+
+int64_t TCustomTranscoder::EncodeNow(TOutputStreamRun& ost, AVFrame* frame) {
   TRunState& run = *FRun;
   AVCodecContext* enc = run.Encoder(ost);
   const bool video = ost.Setup->Type == AVMEDIA_TYPE_VIDEO;
@@ -673,7 +748,7 @@ int64_t TCustomTranscoder::Encode(TOutputStreamRun& ost, AVFrame* frame) {
   const int sent = avcodec_send_frame(enc, frame);
   if (sent < 0 && sent != AVERROR_EOF) throw FFmpegException(failure);
   int64_t bytes = 0;
-  AVPacket* pkt = run.OutPacket.get();
+  AVPacket* pkt = run.StagePacket.get();
   for (;;) {
     const int got = avcodec_receive_packet(enc, pkt);
     if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) break;
@@ -740,7 +815,11 @@ void TCustomTranscoder::DoSubtitleOut(TOutputStreamRun& ost, TInputStreamRun& is
     const int size = avcodec_encode_subtitle(enc, run.SubtitleBuffer.data(),
                                              int(run.SubtitleBuffer.size()), subtitle);
     if (size < 0) throw FFmpegException("Subtitle encoding failed");
-    AVPacket* pkt = run.OutPacket.get();
+    TStageJob job;
+    job.Kind = TStageJob::TKind::Write;
+    job.Stream = StreamIndex(ost);
+    job.Packet = MakePacket();
+    AVPacket* pkt = job.Packet.get();
     if (av_new_packet(pkt, size) < 0) throw FFmpegException("av_mallocz fail");
     std::memcpy(pkt->data, run.SubtitleBuffer.data(), size_t(size));
     pkt->pts = av_rescale_q(subtitle->pts, AV_TIME_BASE_Q, ost.Stream->time_base);
@@ -748,8 +827,7 @@ void TCustomTranscoder::DoSubtitleOut(TOutputStreamRun& ost, TInputStreamRun& is
       pkt->pts += av_rescale_q(i == 0 ? subtitle->start_display_time : subtitle->end_display_time,
                                AVRational{1, 1000}, ost.Stream->time_base);
     pkt->dts = pkt->pts;
-    WriteFrame(ost, pkt);
-    av_packet_unref(pkt);
+    Submit(std::move(job));
     ++ost.FramesWritten;
     CountFrame(ost);
   }

@@ -183,6 +183,7 @@ struct TOutputStreamReport {
 };
 
 struct TRunState;  // engine/run_state.h
+struct TStageJob;  // engine/encode_stage.h
 struct TInputFileRun;
 struct TInputStreamRun;
 struct TOutputStreamRun;
@@ -261,6 +262,13 @@ class TCustomTranscoder {
   TTerminateCallback OnTerminate;
   TPreviewWindowFactory PreviewWindowFactory;
   int64_t ProgressIntervalUs = 500000;
+
+  // Whether runs encode and mux on a thread of their own, fed in order by the conversion
+  // loop (the default). Off, every step runs on the run's thread, one after another; the
+  // output is the same. Set before Start; not a user setting (the engine's tests compare
+  // the two ways).
+  void SetEncodeStage(bool on) { FEncodeStage = on; }
+  bool EncodeStage() const { return FEncodeStage; }
 
   // kPreviewWindowBit, kPreviewBitmapBit. Any thread; under the process-wide preview lock.
   // Clearing kPreviewWindowBit discards the preview window.
@@ -365,7 +373,20 @@ class TCustomTranscoder {
   void WriteFrame(TOutputStreamRun& ost, AVPacket* pkt);
   size_t ReportIndex(const TOutputStreamRun& ost) const;
   void CountFrame(const TOutputStreamRun& ost);
+  // Hands `frame` (its reference moves; null drains the encoder) to the encoding stage, or
+  // encodes it at once without one. The bytes written when encoded at once, otherwise 0.
   int64_t Encode(TOutputStreamRun& ost, AVFrame* frame);
+  // Encodes on the calling thread and muxes the packets (the stage's work).
+  int64_t EncodeNow(TOutputStreamRun& ost, AVFrame* frame);
+  // A job for the stage, or run at once without one (then the bytes encoded).
+  int64_t Submit(TStageJob&& job);
+  int64_t RunStageJob(TStageJob& job);
+  int StreamIndex(const TOutputStreamRun& ost) const;
+  // The encoder's pixel shape from the next picture on, in order with the pictures.
+  void SetEncoderAspect(TOutputStreamRun& ost, AVRational aspect);
+  // Waits until the stage has done everything queued (raising its failure): afterwards the
+  // loop may read what encoding and muxing write (sizes, output times, the muxer's file).
+  void SyncStage();
   void FlushEncoders(int istIndex);
   // Flushes the decoding input streams of file `file` (all files when -1) that are not closed
   // yet, pictures first (the sound is completed up to their end); `close` marks them closed
@@ -412,6 +433,7 @@ class TCustomTranscoder {
   std::string FLastError;
   THookLibraryList FHooks;     // "vhook" libraries
   bool FFramesHooked = false;  // a hook library or a custom hook is installed
+  bool FEncodeStage = true;    // encoding and muxing on a thread of their own
 
   // Option sets: codec contexts per media type (video, audio, data, subtitle, attachment),
   // a format context and a scaler context, plus the names set, and the private options that

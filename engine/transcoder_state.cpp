@@ -89,6 +89,7 @@ void TCustomTranscoder::Reset() {
 }
 
 void TCustomTranscoder::Cleanup() {
+  if (FRun) FRun->Stage.reset();  // its thread works on the run's tables
   FRun.reset();
   for (auto& context : FOptCodec) context.reset();
   FOptFormat.reset();

@@ -27,9 +27,11 @@
 
 // FFmpeg's codec threads hand pictures over with atomics inside the (uninstrumented) library,
 // which ThreadSanitizer cannot see; its reports about memory inside libavcodec say nothing
-// about this program's own synchronisation.
+// about this program's own synchronisation. The same holds for libavutil's reference counts:
+// a picture the encoding thread read and let go of is freed by the conversion thread when it
+// lets go of the last reference.
 extern "C" const char* __tsan_default_suppressions() {
-  return "race:libavcodec.so\n";
+  return "race:libavcodec.so\nrace:av_buffer_unref\n";
 }
 
 namespace {
