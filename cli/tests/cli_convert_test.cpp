@@ -86,7 +86,7 @@ TEST_F(CliTest, StoredOutputFolderIsUsedWithoutOut) {
   fs::create_directories(Folder + "/stored");
   std::ofstream(Config + "/korveldvdtoswfconverter.ini")
       << "[settings]\nOutPutDir=" << Folder << "/stored\nFormatCode=200\n";
-  const TRunResult r = Run("convert " + Quote(DiscA) + " --title 3");
+  const TRunResult r = Run("convert " + ShellQuote(DiscA) + " --title 3");
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.OutLines(), std::vector<std::string>{Folder + "/stored/DVD Title 3_(new).mp3"});
 }
@@ -94,8 +94,8 @@ TEST_F(CliTest, StoredOutputFolderIsUsedWithoutOut) {
 TEST_F(CliTest, OutputFolderThatCannotBeMadeFallsBackToTheHomeFolder) {
   fs::create_directories(Folder);
   std::ofstream(Folder + "/plain") << "x";
-  const TRunResult r = Run("convert " + Quote(DiscA) + " --title 3 --format 204 --out " +
-                           Quote(Folder + "/plain/out"));
+  const TRunResult r = Run("convert " + ShellQuote(DiscA) + " --title 3 --format 204 --out " +
+                           ShellQuote(Folder + "/plain/out"));
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.OutLines(), std::vector<std::string>{Home + "/videoconverter/DVD Title 3_(new).wav"});
   EXPECT_NE(r.Err.find("Cannot create output directory:" + Folder +
@@ -107,8 +107,8 @@ TEST_F(CliTest, OutputFolderThatCannotBeMadeFallsBackToTheHomeFolder) {
 }
 
 TEST_F(CliTest, SeveralTitlesOneAfterAnother) {
-  const TRunResult r =
-      Run("convert " + Quote(DiscA) + " --title 3 --title 2 --format 204 --out " + Quote(OutDir));
+  const TRunResult r = Run("convert " + ShellQuote(DiscA) +
+                           " --title 3 --title 2 --format 204 --out " + ShellQuote(OutDir));
   ASSERT_EQ(r.Status, 0) << r.Err;
   // Jobs follow the list order.
   EXPECT_EQ(r.OutLines(), (std::vector<std::string>{OutDir + "/DVD Title 2_(new).wav",
@@ -198,7 +198,7 @@ TEST_F(CliTest, WatermarksShowOnlyInsideTheirWindow) {
   int status = -1;
   RunCommand(
       "ffmpeg -nostdin -v error -f lavfi -i color=c=red:s=64x48 -frames:v 1 -pix_fmt bgr24 " +
-          Quote(bmp),
+          ShellQuote(bmp),
       &status);
   ASSERT_EQ(status, 0);
   // A high bit rate keeps the encoder's own differences between the two runs small.
@@ -208,7 +208,7 @@ TEST_F(CliTest, WatermarksShowOnlyInsideTheirWindow) {
                                      " --text-watermark "
                                      "'WATERMARK@300,400,255,1-1' "
                                      "--image-watermark " +
-                                     Quote(bmp + "@600,40,255,2-2"));
+                                     ShellQuote(bmp + "@600,40,255,2-2"));
   // Text: inside its window at 1.5 s, gone at 0.5 s and 2.5 s.
   EXPECT_GT(MeanAbsDifference(Region(plain, 1.5, 300, 400, 120, 24),
                               Region(marked, 1.5, 300, 400, 120, 24)),
@@ -236,8 +236,8 @@ TEST_F(CliTest, WatermarksShowOnlyInsideTheirWindow) {
 
 TEST_F(CliTest, MissingWatermarkPictureIsRefusedBeforeAnythingIsWritten) {
   const TRunResult r =
-      Run("convert " + Quote(DiscA) + " --title 3 --format 103 --out " + Quote(OutDir) +
-          " --image-watermark " + Quote(Folder + "/missing.bmp@10,10"));
+      Run("convert " + ShellQuote(DiscA) + " --title 3 --format 103 --out " + ShellQuote(OutDir) +
+          " --image-watermark " + ShellQuote(Folder + "/missing.bmp@10,10"));
   EXPECT_EQ(r.Status, 2) << r.Err;
   EXPECT_EQ(r.Err, "dvdswf-cli: --image-watermark " + Folder +
                        "/missing.bmp: No such file or directory\n");
@@ -250,16 +250,16 @@ TEST_F(CliTest, InterruptStopsCleanlyWithAPlayableFile) {
   const std::string script =
       "env -u XDG_CONFIG_HOME LSAN_OPTIONS=suppressions=" DVDSWF_CLI_LSAN_SUPPRESSIONS
       " DVDSWF_CONFIG_DIR=" +
-      Quote(Config) + " HOME=" + Quote(Home) + " " + Quote(DVDSWF_CLI) + " convert " +
-      Quote(DiscA) + " --format 103 --zoom center --out " + Quote(OutDir) + " >" +
-      Quote(Folder + "/stdout.txt") + " 2>" + Quote(err) +
+      ShellQuote(Config) + " HOME=" + ShellQuote(Home) + " " + ShellQuote(DVDSWF_CLI) +
+      " convert " + ShellQuote(DiscA) + " --format 103 --zoom center --out " + ShellQuote(OutDir) +
+      " >" + ShellQuote(Folder + "/stdout.txt") + " 2>" + ShellQuote(err) +
       " </dev/null & pid=$!; "
       "while kill -0 $pid 2>/dev/null && ! grep -q % " +
-      Quote(err) +
+      ShellQuote(err) +
       "; "
       "do sleep 0.01; done; kill -INT $pid 2>/dev/null; wait $pid; echo $?";
   int status = -1;
-  const std::string code = RunCommand("bash -c " + Quote(script), &status);
+  const std::string code = RunCommand("bash -c " + ShellQuote(script), &status);
   const int exitCode = std::atoi(code.c_str());
   const std::string out = ReadFile(Folder + "/stdout.txt");
   // The run may have ended before the signal came; either way every printed file plays.
@@ -282,7 +282,7 @@ TEST_F(CliTest, InterruptStopsCleanlyWithAPlayableFile) {
 // ---- listings ----------------------------------------------------------------------------
 
 TEST_F(CliTest, TitlesAsJsonMatchTheManifest) {
-  const TRunResult r = Run("titles " + Quote(DiscA) + " --json");
+  const TRunResult r = Run("titles " + ShellQuote(DiscA) + " --json");
   ASSERT_EQ(r.Status, 0) << r.Err;
   const auto list = nlohmann::json::parse(r.Out);
   const auto manifest = ReadManifest("a");
@@ -306,7 +306,7 @@ TEST_F(CliTest, TitlesAsJsonMatchTheManifest) {
     for (size_t s = 0; s < subs.size(); ++s)
       EXPECT_EQ(item["subtitles"][s]["id"], subs[s].Int("id"));
   }
-  const TRunResult plain = Run("titles " + Quote(DiscA));
+  const TRunResult plain = Run("titles " + ShellQuote(DiscA));
   ASSERT_EQ(plain.Status, 0);
   EXPECT_EQ(plain.OutLines().size(), titles.size());
   EXPECT_EQ(
@@ -325,10 +325,10 @@ TEST_F(CliTest, TitlesShowTheDisplayAspect) {
     if (!fs::is_directory(path)) continue;
     SCOPED_TRACE(disc);
     const auto titles = ManifestRecords(ReadManifest(disc), "title");
-    const TRunResult json = Run("titles " + Quote(path) + " --json");
+    const TRunResult json = Run("titles " + ShellQuote(path) + " --json");
     ASSERT_EQ(json.Status, 0) << json.Err;
     const auto list = nlohmann::json::parse(json.Out);
-    const TRunResult plain = Run("titles " + Quote(path));
+    const TRunResult plain = Run("titles " + ShellQuote(path));
     ASSERT_EQ(plain.Status, 0) << plain.Err;
     const auto lines = plain.OutLines();
     ASSERT_EQ(list.size(), titles.size());
@@ -383,9 +383,9 @@ class CliRefusalTest : public CliTest, public ::testing::WithParamInterface<cons
 TEST_P(CliRefusalTest, OneLineExitTwoNothingWritten) {
   std::string args = GetParam();
   for (std::string key : {"{A}", "{OUT}", "{NONE}"}) {
-    const std::string value = key == "{A}"     ? Quote(DiscA)
-                              : key == "{OUT}" ? Quote(OutDir)
-                                               : Quote(Folder + "/none");
+    const std::string value = key == "{A}"     ? ShellQuote(DiscA)
+                              : key == "{OUT}" ? ShellQuote(OutDir)
+                                               : ShellQuote(Folder + "/none");
     for (size_t at; (at = args.find(key)) != std::string::npos;)
       args.replace(at, key.size(), value);
   }

@@ -34,10 +34,11 @@ TEST_P(CliDamagedDisc, ConvertsWhatCanBeReadAndSaysWhatWasLost) {
   const std::string err = Folder + "/stderr.txt";
   int status = -1;
   // 124 is timeout's status: the run hung.
-  const std::string out = RunCommand("timeout -k 10 900 " + Command() + " convert " +
-                                         Quote(source) + " --title 1 --format 102 --out " +
-                                         Quote(OutDir) + " 2>" + Quote(err) + " </dev/null",
-                                     &status);
+  const std::string out =
+      RunCommand("timeout -k 10 900 " + Command() + " convert " + ShellQuote(source) +
+                     " --title 1 --format 102 --out " + ShellQuote(OutDir) + " 2>" +
+                     ShellQuote(err) + " </dev/null",
+                 &status);
   const std::string errText = ReadFile(err);
   ASSERT_NE(status, 124) << "the conversion hung";
   // Damage is reported, not a failure: what could be read is in the file.
@@ -63,7 +64,8 @@ TEST_P(CliDamagedDisc, ConvertsWhatCanBeReadAndSaysWhatWasLost) {
 // never a short file reported as done.
 TEST_F(CliTest, ImageCutOffIsRefusedWithItsReason) {
   const std::string source = CutDiscCopy("disc_g", true, 0.55, Folder);
-  const TRunResult r = Run("convert " + Quote(source) + " --title 1 --out " + Quote(OutDir));
+  const TRunResult r =
+      Run("convert " + ShellQuote(source) + " --title 1 --out " + ShellQuote(OutDir));
   EXPECT_EQ(r.Status, 2) << r.Err;
   EXPECT_NE(r.Err.find("is damaged or truncated"), std::string::npos) << r.Err;
   EXPECT_TRUE(FileNames(OutDir).empty());

@@ -50,8 +50,8 @@ class HostileTest : public CliTest {
  protected:
   // `args` with {A} (disc A), {OUT} (the output folder) and {DIR} (the test's folder).
   std::string Expand(std::string args) const {
-    for (const auto& [key, value] : {std::pair<std::string, std::string>{"{A}", Quote(DiscA)},
-                                     {"{OUT}", Quote(OutDir)},
+    for (const auto& [key, value] : {std::pair<std::string, std::string>{"{A}", ShellQuote(DiscA)},
+                                     {"{OUT}", ShellQuote(OutDir)},
                                      {"{DIR}", Folder}}) {
       for (size_t at; (at = args.find(key)) != std::string::npos;)
         args.replace(at, key.size(), value);
@@ -119,8 +119,9 @@ TEST_P(SettingsFileTest, OnlyRegularFilesAreReplaced) {
   }
   const auto before = FolderSnapshot(Config);
 
-  const TRunResult r = Run("convert " + Quote(DiscA) + " --title 3 --format 204 --length 1" +
-                           (kind == "link to a file" ? std::string() : " --out " + Quote(OutDir)));
+  const TRunResult r =
+      Run("convert " + ShellQuote(DiscA) + " --title 3 --format 204 --length 1" +
+          (kind == "link to a file" ? std::string() : " --out " + ShellQuote(OutDir)));
   if (*c.Problem) {
     ExpectRefused(r, path + ": " + c.Problem, before);
   } else {
@@ -176,8 +177,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(HostileTest, RunsStartedTogetherNeverShareAName) {
   std::set<std::string> all;
   for (int round = 0; round < 10; ++round) {
-    const std::string args =
-        "convert " + Quote(DiscA) + " --title 3 --format 204 --length 1 --out " + Quote(OutDir);
+    const std::string args = "convert " + ShellQuote(DiscA) +
+                             " --title 3 --format 204 --length 1 --out " + ShellQuote(OutDir);
     const TBackgroundRun first = Start(args, "r" + std::to_string(round) + "a");
     const TBackgroundRun second = Start(args, "r" + std::to_string(round) + "b");
     for (const TBackgroundRun* run : {&first, &second}) {
@@ -219,8 +220,8 @@ TEST_P(NameTakenTest, TheRunTakesTheNextNameAndTouchesNothingElse) {
   if (kind == "empty file") Write(taken, "");
   const auto before = FolderSnapshot(Folder);
 
-  const TRunResult r =
-      Run("convert " + Quote(DiscA) + " --title 3 --format 204 --length 1 --out " + Quote(OutDir));
+  const TRunResult r = Run("convert " + ShellQuote(DiscA) +
+                           " --title 3 --format 204 --length 1 --out " + ShellQuote(OutDir));
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.OutLines(), std::vector<std::string>{OutDir + "/DVD Title 3_(new_1).wav"});
   // Only the new file (and the run's settings) came; nothing outside the folder was written.
@@ -283,7 +284,7 @@ TEST_P(WatermarkPictureTest, RefusedWithTheFileAndTheReason) {
   RunCommand(
       "ffmpeg -nostdin -v error -f lavfi -i color=c=red:s=64x48 -frames:v 1 "
       "-pix_fmt bgr24 " +
-          Quote(good),
+          ShellQuote(good),
       &status);
   ASSERT_EQ(status, 0);
   if (name == "Empty") Write(path, "");
@@ -294,7 +295,7 @@ TEST_P(WatermarkPictureTest, RefusedWithTheFileAndTheReason) {
     RunCommand(
         "ffmpeg -nostdin -v error -f lavfi -i color=c=red:s=64x48 -frames:v 1 -f image2 "
         "-c:v png " +
-            Quote(path),
+            ShellQuote(path),
         &status);
     ASSERT_EQ(status, 0);
   }
@@ -305,8 +306,9 @@ TEST_P(WatermarkPictureTest, RefusedWithTheFileAndTheReason) {
     path = Folder + "/pictures";
     fs::create_directories(path);
   }
-  const TRunResult r = Run("convert " + Quote(DiscA) + " --title 3 --format 103 --out " +
-                           Quote(OutDir) + " --image-watermark " + Quote(path + "@10,10"));
+  const TRunResult r =
+      Run("convert " + ShellQuote(DiscA) + " --title 3 --format 103 --out " + ShellQuote(OutDir) +
+          " --image-watermark " + ShellQuote(path + "@10,10"));
   ExpectRefused(r, "--image-watermark " + path + ": " + GetParam().Problem, {});
 }
 
@@ -362,8 +364,9 @@ TEST_P(CatalogueTest, TheShippedCatalogueStandsInAndUnknownCodesAreRefused) {
   }
   // (Not of /proc, which the run cannot change.)
   const auto before = writable ? FolderSnapshot(Config) : std::map<std::string, std::string>();
-  const TRunResult r = Run("convert " + Quote(DiscA) + " --title 3 --length 1 --out " +
-                           Quote(OutDir) + (*c.Format ? " --format " + std::string(c.Format) : ""));
+  const TRunResult r =
+      Run("convert " + ShellQuote(DiscA) + " --title 3 --length 1 --out " + ShellQuote(OutDir) +
+          (*c.Format ? " --format " + std::string(c.Format) : ""));
   if (!*c.Ext) {
     std::string problem = c.Problem;
     if (const size_t at = problem.find("{S}"); at != std::string::npos)
@@ -419,8 +422,8 @@ class StartTest : public HostileTest, public ::testing::WithParamInterface<TStar
 
 TEST_P(StartTest, AtLeastOnePictureRemains) {
   const TStartCase& c = GetParam();
-  const TRunResult r =
-      Run("convert " + Quote(DiscA) + " --format 103 --out " + Quote(OutDir) + " " + c.Args);
+  const TRunResult r = Run("convert " + ShellQuote(DiscA) + " --format 103 --out " +
+                           ShellQuote(OutDir) + " " + c.Args);
   if (*c.Problem) {
     ExpectRefused(r, c.Problem, {});
     return;
@@ -430,7 +433,7 @@ TEST_P(StartTest, AtLeastOnePictureRemains) {
   const std::string frames = RunCommand(
       "ffprobe -v error -count_frames -select_streams v -show_entries "
       "stream=nb_read_frames -of csv=p=0 " +
-      Quote(r.OutLines()[0]));
+      ShellQuote(r.OutLines()[0]));
   EXPECT_GT(std::atoi(frames.c_str()), 0) << r.OutLines()[0];
 }
 
@@ -471,9 +474,10 @@ class SignalDuringRunTest : public HostileTest,
 TEST_P(SignalDuringRunTest, StopsWithNothingUnplayableLeft) {
   const TSignalCase& c = GetParam();
   // Three titles at full size: the first is running when the first report comes.
-  const TBackgroundRun run = Start(
-      "convert " + Quote(DiscA) + " --format 103 --zoom center --length 4 --out " + Quote(OutDir),
-      "run");
+  const TBackgroundRun run =
+      Start("convert " + ShellQuote(DiscA) + " --format 103 --zoom center --length 4 --out " +
+                ShellQuote(OutDir),
+            "run");
   ASSERT_TRUE(WaitForErr(run, "%")) << ReadFile(run.ErrFile);
   kill(run.Pid, c.Signals[0]);
   if (c.Signals.size() > 1) {
@@ -527,7 +531,7 @@ TEST_P(SignalDuringSetUpTest, EndsTheSetUpAtOnce) {
   const std::string fifo = disc + "/VIDEO_TS/VIDEO_TS.IFO";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
   const TBackgroundRun run =
-      Start("convert " + Quote(disc) + " --format 103 --out " + Quote(OutDir), "setup");
+      Start("convert " + ShellQuote(disc) + " --format 103 --out " + ShellQuote(OutDir), "setup");
   // The program has the FIFO open for reading once a writer may open it without waiting.
   int writer = -1;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
@@ -567,12 +571,12 @@ TEST_P(DiskFullTest, TheFailedJobsFileStaysOnlyWhenItPlays) {
   const TDiskFullCase& c = GetParam();
   const std::string err = Folder + "/stderr.txt";
   TRunResult r;
-  r.Out =
-      RunCommand("bash -c " + Quote("trap '' XFSZ; ulimit -f 200; exec " + Command() + " convert " +
-                                    Quote(DiscA) + " --title 1 --zoom center --format " +
-                                    std::to_string(c.Format) + " --out " + Quote(OutDir) + " 2>" +
-                                    Quote(err) + " </dev/null"),
-                 &r.Status);
+  r.Out = RunCommand(
+      "bash -c " + ShellQuote("trap '' XFSZ; ulimit -f 200; exec " + Command() + " convert " +
+                              ShellQuote(DiscA) + " --title 1 --zoom center --format " +
+                              std::to_string(c.Format) + " --out " + ShellQuote(OutDir) + " 2>" +
+                              ShellQuote(err) + " </dev/null"),
+      &r.Status);
   r.Err = ReadFile(err);
   EXPECT_EQ(r.Status, 1) << r.Err;
   const std::string why = " (File too large) (" +
@@ -609,13 +613,14 @@ class UnworkableSettingTest : public HostileTest,
 TEST_P(UnworkableSettingTest, RefusedBeforeTheRunNamingTheKey) {
   const TUnworkableCase& c = GetParam();
   const std::string settings = Config + "/" + kSettingsName;
-  std::string args = "convert " + Quote(DiscA) + " --title 3 --format 1 --out " + Quote(OutDir);
+  std::string args =
+      "convert " + ShellQuote(DiscA) + " --title 3 --format 1 --out " + ShellQuote(OutDir);
   std::string origin;
   if (c.Stored) {
     Write(settings, std::string("[formatInfo1]\n") + c.Key + "=" + c.Value + "\n");
     origin = "\"" + std::string(c.Key) + "\" in [formatInfo1] of " + settings;
   } else {
-    args += " --set " + Quote(std::string(c.Key) + "=" + c.Value);
+    args += " --set " + ShellQuote(std::string(c.Key) + "=" + c.Value);
     origin = "--set " + std::string(c.Key) + "=" + c.Value;
   }
   const auto before = FolderSnapshot(Config);
@@ -712,13 +717,14 @@ INSTANTIATE_TEST_SUITE_P(
 // The listings report a standard output that takes nothing.
 TEST_F(HostileTest, ListingsFailWhenStandardOutputCannotBeWritten) {
   const std::string err = Folder + "/stderr.txt";
-  for (const std::string& args : {"titles " + Quote(DiscA), "titles --json " + Quote(DiscA),
-                                  std::string("formats"), std::string("formats --json")}) {
+  for (const std::string& args :
+       {"titles " + ShellQuote(DiscA), "titles --json " + ShellQuote(DiscA), std::string("formats"),
+        std::string("formats --json")}) {
     for (const auto& [redirect, reason] :
          {std::pair<std::string, std::string>{">/dev/full", "No space left on device"},
           {">&-", "Bad file descriptor"}}) {
       int status = -1;
-      RunCommand(Command() + " " + args + " " + redirect + " 2>" + Quote(err), &status);
+      RunCommand(Command() + " " + args + " " + redirect + " 2>" + ShellQuote(err), &status);
       EXPECT_EQ(status, 1) << args << " " << redirect;
       EXPECT_EQ(ReadFile(err), "dvdswf-cli: cannot write to standard output: " + reason + "\n")
           << args << " " << redirect;
@@ -735,7 +741,8 @@ TEST_F(HostileTest, TruncatedImageGivesOneLine) {
     const std::string cut = Folder + "/cut" + std::to_string(size) + ".iso";
     Write(cut, image.substr(0, size));
     for (const std::string& args :
-         {"titles " + Quote(cut), "convert " + Quote(cut) + " --out " + Quote(OutDir)}) {
+         {"titles " + ShellQuote(cut),
+          "convert " + ShellQuote(cut) + " --out " + ShellQuote(OutDir)}) {
       const TRunResult r = Run(args);
       EXPECT_EQ(r.Status, 2) << args;
       EXPECT_EQ(r.ErrLines().size(), 1u) << args << ": " << r.Err;
@@ -750,8 +757,8 @@ TEST_F(HostileTest, TruncatedImageGivesOneLine) {
 // Chapter 2 of disc A's title 1 begins inside an AC-3 frame: the decoder says so, which is
 // no error of a run that succeeds.
 TEST_F(HostileTest, DecoderNotesOnlyWithVerbose) {
-  const std::string args =
-      "convert " + Quote(DiscA) + " --title 1 --chapters 2 --format 204 --out " + Quote(OutDir);
+  const std::string args = "convert " + ShellQuote(DiscA) +
+                           " --title 1 --chapters 2 --format 204 --out " + ShellQuote(OutDir);
   const TRunResult quiet = Run(args);
   EXPECT_EQ(quiet.Status, 0) << quiet.Err;
   EXPECT_EQ(quiet.Err.find(" @ "), std::string::npos) << quiet.Err;
@@ -766,8 +773,8 @@ TEST_F(HostileTest, DecoderNotesOnlyWithVerbose) {
 // The progress of a --length past the title's end reaches 100 %, and no speed is made up
 // before there is one to tell.
 TEST_F(HostileTest, ProgressReachesTheEnd) {
-  const TRunResult r =
-      Run("convert " + Quote(DiscA) + " --title 3 --format 204 --length 10 --out " + Quote(OutDir));
+  const TRunResult r = Run("convert " + ShellQuote(DiscA) +
+                           " --title 3 --format 204 --length 10 --out " + ShellQuote(OutDir));
   EXPECT_EQ(r.Status, 0) << r.Err;
   const auto lines = r.ErrLines();
   ASSERT_FALSE(lines.empty());

@@ -41,8 +41,8 @@ TPicture Measure(const std::string& file, double time) {
     p.PixelShape = double(num) / den;
   const std::string gray =
       // Decoded up to `time` (SWF cannot seek).
-      RunCommand("ffmpeg -nostdin -v error -i " + Quote(file) + " -ss " + std::to_string(time) +
-                 " -frames:v 1 -f rawvideo -pix_fmt gray -");
+      RunCommand("ffmpeg -nostdin -v error -i " + ShellQuote(file) + " -ss " +
+                 std::to_string(time) + " -frames:v 1 -f rawvideo -pix_fmt gray -");
   if (p.Width <= 0 || gray.size() != size_t(p.Width) * p.Height) {
     ADD_FAILURE() << file << ": no " << p.Width << "x" << p.Height << " picture at " << time;
     return p;
@@ -144,7 +144,7 @@ TEST_P(ShapeTest, DiscStaysRound) {
   const TShapeCase& c = GetParam();
   const std::string file = Convert("--title " + std::to_string(c.Title.Number) + " --format " +
                                        std::to_string(c.Format) + " --zoom " + c.Zoom +
-                                       " --length 1 --set " + Quote("paraVideoSize=" + c.Size),
+                                       " --length 1 --set " + ShellQuote("paraVideoSize=" + c.Size),
                                    DiscD);
   if (file.empty()) return;
   const TPicture p = Measure(file, 0.5);

@@ -17,12 +17,6 @@
 
 namespace fs = std::filesystem;
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 namespace {
 
 std::vector<std::string> Lines(const std::string& text, bool keepEmpty) {
@@ -58,21 +52,21 @@ void CliTest::SetUp() {
 std::string CliTest::Command() const {
   return "env -u XDG_CONFIG_HOME LSAN_OPTIONS=suppressions=" DVDSWF_CLI_LSAN_SUPPRESSIONS
          " DVDSWF_CONFIG_DIR=" +
-         Quote(Config) + " HOME=" + Quote(Home) + " " + Quote(DVDSWF_CLI);
+         ShellQuote(Config) + " HOME=" + ShellQuote(Home) + " " + ShellQuote(DVDSWF_CLI);
 }
 
 TRunResult CliTest::Run(const std::string& args) const {
   TRunResult result;
   const std::string err = Folder + "/stderr.txt";
   result.Out =
-      RunCommand(Command() + " " + args + " 2>" + Quote(err) + " </dev/null", &result.Status);
+      RunCommand(Command() + " " + args + " 2>" + ShellQuote(err) + " </dev/null", &result.Status);
   result.Err = ReadFile(err);
   return result;
 }
 
 std::string CliTest::Convert(const std::string& args, const std::string& disc) {
-  const TRunResult r =
-      Run("convert " + Quote(disc.empty() ? DiscA : disc) + " --out " + Quote(OutDir) + " " + args);
+  const TRunResult r = Run("convert " + ShellQuote(disc.empty() ? DiscA : disc) + " --out " +
+                           ShellQuote(OutDir) + " " + args);
   EXPECT_EQ(r.Status, 0) << r.Err;
   const auto lines = r.OutLines();
   EXPECT_EQ(lines.size(), 1u) << r.Out << r.Err;
@@ -86,7 +80,7 @@ TBackgroundRun CliTest::Start(const std::string& args, const std::string& tag) c
   run.OutFile = Folder + "/" + tag + ".out";
   run.ErrFile = Folder + "/" + tag + ".err";
   const std::string command = "exec " + Command() + " " + args + " </dev/null >" +
-                              Quote(run.OutFile) + " 2>" + Quote(run.ErrFile);
+                              ShellQuote(run.OutFile) + " 2>" + ShellQuote(run.ErrFile);
   const pid_t pid = fork();
   if (pid == 0) {
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
@@ -152,26 +146,16 @@ std::vector<std::string> FileNames(const std::string& dir) {
 bool DecodesCleanly(const std::string& file) {
   int status = -1;
   const std::string errors =
-      RunCommand("ffmpeg -nostdin -v error -i " + Quote(file) + " -f null - 2>&1", &status);
+      RunCommand("ffmpeg -nostdin -v error -i " + ShellQuote(file) + " -f null - 2>&1", &status);
   EXPECT_EQ(errors, "") << file;
   return status == 0 && errors.empty();
-}
-
-double DecodedDuration(const std::string& file) {
-  const std::string report = RunCommand("ffmpeg -nostdin -i " + Quote(file) +
-                                        " -f null - 2>&1 | tr '\\r' '\\n' | "
-                                        "grep -o 'time=[0-9:.]*' | tail -n 1");
-  int h = 0, m = 0;
-  double s = 0;
-  if (std::sscanf(report.c_str(), "time=%d:%d:%lf", &h, &m, &s) != 3) return -1;
-  return h * 3600 + m * 60 + s;
 }
 
 nlohmann::json Probe(const std::string& file) {
   const std::string text = RunCommand(
       "ffprobe -v error -print_format json -show_format "
       "-show_streams " +
-      Quote(file));
+      ShellQuote(file));
   return nlohmann::json::parse(text, nullptr, false);
 }
 
@@ -182,26 +166,11 @@ const nlohmann::json* StreamOf(const nlohmann::json& probe, const std::string& t
   return nullptr;
 }
 
-double ToneFrequency(const std::string& file, double from) {
-  const std::string pcm = RunCommand("ffmpeg -nostdin -v error -ss " + std::to_string(from) +
-                                     " -i " + Quote(file) + " -t 2 -vn -ac 1 -ar 48000 -f s16le -");
-  const size_t samples = pcm.size() / 2;
-  if (samples < 4800) return -1;
-  int crossings = 0;
-  int16_t previous = 0;
-  for (size_t i = 0; i < samples; ++i) {
-    int16_t value;
-    std::memcpy(&value, pcm.data() + 2 * i, 2);
-    if (i > 0 && ((previous < 0) != (value < 0))) ++crossings;
-    previous = value;
-  }
-  return crossings / 2.0 / (double(samples) / 48000);
-}
-
 std::string Region(const std::string& file, double time, int x, int y, int w, int h) {
-  return RunCommand("ffmpeg -nostdin -v error -ss " + std::to_string(time) + " -i " + Quote(file) +
-                    " -frames:v 1 -vf crop=" + std::to_string(w) + ":" + std::to_string(h) + ":" +
-                    std::to_string(x) + ":" + std::to_string(y) + " -f rawvideo -pix_fmt rgb24 -");
+  return RunCommand("ffmpeg -nostdin -v error -ss " + std::to_string(time) + " -i " +
+                    ShellQuote(file) + " -frames:v 1 -vf crop=" + std::to_string(w) + ":" +
+                    std::to_string(h) + ":" + std::to_string(x) + ":" + std::to_string(y) +
+                    " -f rawvideo -pix_fmt rgb24 -");
 }
 
 double Mean(const std::string& bytes) {

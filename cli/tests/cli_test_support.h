@@ -12,9 +12,6 @@
 
 #include <nlohmann/json.hpp>
 
-// `text` as one word for the shell.
-std::string Quote(const std::string& text);
-
 struct TRunResult {
   int Status = -1;
   std::string Out, Err;
@@ -62,12 +59,8 @@ std::vector<std::string> FileNames(const std::string& dir);
 // ---- what ffmpeg and ffprobe say about a file --------------------------------------------
 
 bool DecodesCleanly(const std::string& file);
-// The time of the last decoded sample or picture, as ffmpeg's report gives it.
-double DecodedDuration(const std::string& file);
 nlohmann::json Probe(const std::string& file);
 const nlohmann::json* StreamOf(const nlohmann::json& probe, const std::string& type);
-// The dominant tone of the first audio stream, from zero crossings of 2 s of mono.
-double ToneFrequency(const std::string& file, double from = 0.5);
 // A region of the picture at `time` as RGB bytes.
 std::string Region(const std::string& file, double time, int x, int y, int w, int h);
 double Mean(const std::string& bytes);

@@ -21,6 +21,14 @@ std::string ReadFile(const std::string& path);
 std::string SharedMediaFile(const std::string& name, const std::string& ffmpegArgs);
 // Runs a shell command; returns its standard output. `status` receives the exit status.
 std::string RunCommand(const std::string& command, int* status = nullptr);
+// `text` quoted for a shell command line.
+std::string ShellQuote(const std::string& text);
+// How long a media file plays, decoded by ffmpeg (containers such as SWF carry no duration);
+// -1 when it cannot be read.
+double DecodedDuration(const std::string& file);
+// The dominant tone of a media file's first audio stream (zero crossings of up to 2 s of
+// mono from `from` seconds), -1 when it has no audio.
+double ToneFrequency(const std::string& file, double from = 0.5);
 
 // A copy of fixture disc `disc` ("disc_g") in `folder`, cut off the way a disc whose reads
 // fail from some point on leaves it: the ISO image (iso) or, in the folder form, the first

@@ -4,8 +4,8 @@
 
 #include <string>
 
-// `text` quoted for a shell command line.
-std::string ShellQuote(const std::string& text);
+// ShellQuote, ToneFrequency and DecodedDuration come with the shared test support.
+#include "tests/support/test_support.h"
 
 // The fixture disc A as an image and as a folder.
 std::string DiscAImage();
@@ -13,12 +13,6 @@ std::string DiscAFolder();
 // Fixture disc F: one 8 s title with a busy picture (its conversions need the bit rate they
 // are given).
 std::string DiscFImage();
-
-// The dominant tone of a media file's first audio stream (zero crossings of up to 2 s of
-// mono from `from` seconds), -1 when it has no audio.
-double ToneFrequency(const std::string& file, double from = 0.5);
-// How long a media file plays (decoded), -1 when it cannot be read.
-double MediaDuration(const std::string& file);
 
 // One decoded picture as 8-bit RGB, rows top to bottom; empty when it cannot be read.
 struct TRgbPicture {

@@ -158,7 +158,7 @@ TEST_F(ConversionTest, RunShowsItsProgressAndEndsWithTheAfterRunActions) {
       << Desktop.History().join('\n').toStdString();
   EXPECT_TRUE(Ran(QStringLiteral("true poweroff")));
   ASSERT_EQ(Outputs(), std::vector<std::string>{"DVD Title 1_(new).swf"});
-  EXPECT_NEAR(MediaDuration(OutputDir() + "/DVD Title 1_(new).swf"), 12.0, 0.5);
+  EXPECT_NEAR(DecodedDuration(OutputDir() + "/DVD Title 1_(new).swf"), 12.0, 0.5);
   EXPECT_TRUE(Window().findChild<QToolButton*>(QStringLiteral("btnAdd"))->isEnabled());
   // No floating window outlives its job.
   EXPECT_TRUE(WaitFor(
@@ -224,7 +224,7 @@ TEST_F(ConversionTest, PauseHoldsTheRunAndResumeLetsItGoOn) {
   EXPECT_TRUE(resumed) << Main->LogText().toStdString();
   EXPECT_EQ(reportsWhilePaused, 0) << "a held job sends nothing";
   EXPECT_EQ(Cell(0), QStringLiteral("100%"));
-  EXPECT_NEAR(MediaDuration(OutputDir() + "/DVD Title 1_(new).swf"), 12.0, 0.5);
+  EXPECT_NEAR(DecodedDuration(OutputDir() + "/DVD Title 1_(new).swf"), 12.0, 0.5);
 }
 
 TEST_F(ConversionTest, CancelStopsTheRunAndKeepsAPlayableFile) {
@@ -245,7 +245,7 @@ TEST_F(ConversionTest, CancelStopsTheRunAndKeepsAPlayableFile) {
       << "a stopped run has no after-run actions";
   EXPECT_TRUE(Dialogs.Shown.empty()) << Dialogs.Summary();
   ASSERT_EQ(Outputs(), std::vector<std::string>{"DVD Title 1_(new).swf"}) << "title 2 never began";
-  const double seconds = MediaDuration(OutputDir() + "/DVD Title 1_(new).swf");
+  const double seconds = DecodedDuration(OutputDir() + "/DVD Title 1_(new).swf");
   EXPECT_GT(seconds, 0.0);
   EXPECT_LT(seconds, 12.0);
 }
@@ -342,7 +342,7 @@ TEST_F(ConversionTest, ClosingDuringARunStopsItFirst) {
   EXPECT_TRUE(WaitFor([this] { return !Window().isVisible(); }, 10000));
   EXPECT_EQ(Dialogs.Shown.size(), 1u) << "one question, no further one" << Dialogs.Summary();
   EXPECT_NE(Cell(0), QStringLiteral("100%"));
-  EXPECT_GT(MediaDuration(OutputDir() + "/DVD Title 1_(new).swf"), 0.0);
+  EXPECT_GT(DecodedDuration(OutputDir() + "/DVD Title 1_(new).swf"), 0.0);
 }
 
 }  // namespace

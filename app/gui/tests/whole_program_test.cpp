@@ -321,8 +321,8 @@ TEST_F(WholeProgram, ConvertsTwoTitlesWithTheChosenTrack) {
   const auto title2 = ManifestRecords(manifest, "audio", 2);
   ASSERT_FALSE(title2.empty());
   EXPECT_NEAR(ToneFrequency(out + "/DVD Title 2_(new).mp4"), title2[0].Number("hz"), 10);
-  EXPECT_NEAR(MediaDuration(out + "/DVD Title 1_(new).mp4"), 12.0, 0.5);
-  EXPECT_NEAR(MediaDuration(out + "/DVD Title 2_(new).mp4"), 7.0, 0.5);
+  EXPECT_NEAR(DecodedDuration(out + "/DVD Title 1_(new).mp4"), 12.0, 0.5);
+  EXPECT_NEAR(DecodedDuration(out + "/DVD Title 2_(new).mp4"), 7.0, 0.5);
   // After the run: the output folder was opened (by the recording command), nothing shut down.
   EXPECT_EQ(ReadFile(Opened), out + "\n");
   EXPECT_FALSE(fs::exists(PowerOff));
@@ -444,7 +444,7 @@ TEST_F(WholeProgram, DialogChoicesReachTheConversionAndTheSnapshot) {
   EXPECT_EQ(facts.count("height") ? facts.at("height") : 0, 300);
   ASSERT_TRUE(facts.count("bit_rate"));
   EXPECT_NEAR(double(facts.at("bit_rate")), 500000.0, 0.15 * 500000.0);
-  EXPECT_NEAR(MediaDuration(out), 8.0, 0.5);
+  EXPECT_NEAR(DecodedDuration(out), 8.0, 0.5);
 
   // The snapshot: JPG of the small size only.
   std::vector<std::string> files;
@@ -601,7 +601,7 @@ TEST_F(WholeProgram, EditorsChoicesReachTheConversion) {
   EXPECT_EQ(fs::path(out).extension(), ".swf");
 
   // The trimmed length, within a picture or two (25 per second).
-  EXPECT_NEAR(MediaDuration(out), 8.0, 0.1) << out;
+  EXPECT_NEAR(DecodedDuration(out), 8.0, 0.1) << out;
 
   // The crop: 720 x 432 of the 4:3 picture is shown 16:9, so 320 x 180 between bars in the
   // 320 x 240 frame (a spin step is not a whole number of rows: two rows either way).
