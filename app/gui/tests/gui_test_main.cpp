@@ -15,12 +15,13 @@ extern "C" const char* __lsan_default_suppressions() {
   return "leak:libfontconfig.so\nleak:libdbus-1.so\nleak:libQt6Core.so\n";
 }
 
-// Under ThreadSanitizer: Qt converts and scales pictures on a pool of its own threads and
-// FFmpeg's codec threads hand pictures over, both with atomics inside libraries that are not
-// instrumented; reports about memory inside them say nothing about this program's own
-// synchronisation (as in tsan.supp, which the whole-program test hands to the program).
+// Under ThreadSanitizer: Qt converts and scales pictures on a pool of its own threads, and
+// FFmpeg's codec threads and the conversion's encoding stage hand pictures over with
+// libavutil's reference counts, all with atomics inside libraries that are not instrumented;
+// reports about memory inside them say nothing about this program's own synchronisation (as in
+// tsan.supp, which the whole-program test hands to the program).
 extern "C" const char* __tsan_default_suppressions() {
-  return "race:libQt6Gui.so\nrace:libQt6Core.so\nrace:libavcodec.so\n";
+  return "race:libQt6Gui.so\nrace:libQt6Core.so\nrace:libavcodec.so\nrace:av_buffer_unref\n";
 }
 
 int main(int argc, char** argv) {
