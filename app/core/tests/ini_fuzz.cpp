@@ -19,6 +19,7 @@
 #include "app/core/ini_file.h"
 #include "app/core/settings_store.h"
 #include "app/core/tests/fuzz_support.h"
+#include "media/strings.h"
 
 namespace {
 
@@ -31,10 +32,10 @@ namespace {
     }                                                                                    \
   } while (false)
 
+// The file's own whitespace set (form feeds and vertical tabs included), as reads and writes
+// trim names and values.
 std::string Unblank(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  return std::string(Trim(text));
 }
 
 // Names are matched without regard to ASCII case.
