@@ -343,45 +343,42 @@ TEST_F(Watermarks, HugeOrEmptyBoxes) {
   }
 }
 
-TEST_F(Watermarks, TextShowsOnlyInItsTimeWindow) {
+// A text shown in the title's seconds 5 to 5 of a title trimmed at `trimStart`: whether it
+// shows at each hook time of `cases`.
+void ExpectSecondFiveShows(int64_t trimStart,
+                           std::initializer_list<std::pair<int64_t, bool>> cases) {
   TlvFilesRecord record;
+  if (trimStart > 0) {
+    record.TrimStart = trimStart;
+    record.TrimLength = 6'000'000;
+  }
   auto mark = TextMark("HH", 10, 10, 100, 50, 255);
   mark->StartTime = 5;
   mark->EndTime = 5;
   record.WaterMarks = {mark};
   TConversionHookCache cache;
   const TBitmap frame = Filled(200, 80, {0, 0, 0});
-  for (auto [pts, shows] : {std::pair<int64_t, bool>{0, false},
-                            {4'999'999, false},
-                            {5'000'000, true},
-                            {5'999'999, true},
-                            {6'000'000, false}}) {
+  for (auto [pts, shows] : cases) {
     auto [out, info] = RunHook(frame, pts, record, cache);
     EXPECT_EQ(Diff(out, frame).count > 0, shows) << pts;
   }
 }
 
+TEST_F(Watermarks, TextShowsOnlyInItsTimeWindow) {
+  ExpectSecondFiveShows(
+      0,
+      {{0, false}, {4'999'999, false}, {5'000'000, true}, {5'999'999, true}, {6'000'000, false}});
+}
+
 // A trimmed title is read from its trim's start, and the hook's times count from there; the
 // window stays on the title's seconds 5 to 5 (here 3 s into the output).
 TEST_F(Watermarks, TimeWindowIsInTheTitlesSecondsWhenTrimmed) {
-  TlvFilesRecord record;
-  record.TrimStart = 2'000'000;
-  record.TrimLength = 6'000'000;
-  auto mark = TextMark("HH", 10, 10, 100, 50, 255);
-  mark->StartTime = 5;
-  mark->EndTime = 5;
-  record.WaterMarks = {mark};
-  TConversionHookCache cache;
-  const TBitmap frame = Filled(200, 80, {0, 0, 0});
-  for (auto [pts, shows] : {std::pair<int64_t, bool>{0, false},
-                            {2'999'999, false},
-                            {3'000'000, true},
-                            {3'999'999, true},
-                            {4'000'000, false},
-                            {5'500'000, false}}) {
-    auto [out, info] = RunHook(frame, pts, record, cache);
-    EXPECT_EQ(Diff(out, frame).count > 0, shows) << pts;
-  }
+  ExpectSecondFiveShows(2'000'000, {{0, false},
+                                    {2'999'999, false},
+                                    {3'000'000, true},
+                                    {3'999'999, true},
+                                    {4'000'000, false},
+                                    {5'500'000, false}});
 }
 
 TEST_F(Watermarks, CachedTextMatchesAFreshRenderingAndFollowsEdits) {
